@@ -1,0 +1,10 @@
+// The archive pass's error reporters. Each shows its error box, sets `Failed` and
+// returns failure (0), so that a caller can write `return ReportReadError();`.
+#pragma once
+
+#include <windows.h>
+
+BOOL ReportOpenError(const char *object);
+BOOL ReportReadError();
+BOOL ReportDataMissing();
+BOOL ReportInvalidHeader();

@@ -1,0 +1,63 @@
+// State shared by the host double's implementation files; not for the stub's code.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/host_control.h"
+
+struct HostValue {
+    DWORD type;
+    std::string data;
+};
+
+struct HostOpenFile {
+    int fd;
+    std::string path; // Linux path
+    DWORD access;
+    DWORD share;
+};
+
+struct HostMachine {
+    std::string root;
+    DWORD platform_id = VER_PLATFORM_WIN32_NT;
+    std::string module_path;
+    std::string current_dir;
+    std::string windows_dir;
+    std::string system_dir;
+    DWORD max_component = 255;
+    std::map<std::string, std::string> env;                           // upper-cased names
+    std::map<std::string, std::map<std::string, HostValue>> registry; // upper-cased keys
+    std::map<std::string, DWORD> attributes;                          // hidden, system, archive
+    std::map<std::string, FILETIME> creation_times;
+    std::map<intptr_t, HostOpenFile> files; // by handle value
+    std::vector<HostMessageBox> boxes;
+    std::vector<int> answers;
+    std::vector<HostItemText> item_texts;
+    void (*pump_hook)() = nullptr;
+    int allocations_left = -1; // -1: unlimited
+    long long read_budget = -1;
+    long long write_budget = -1;
+    bool fail_next_close = false;
+};
+
+HostMachine &Host();
+
+// Upper-cases ASCII letters, for the case-insensitive names of the environment and
+// the registry.
+std::string HostUpper(const std::string &s);
+
+// Copies `value` into a caller's buffer with the convention of the Win32 queries:
+// the length without terminator when it fits, else the size it needs, buffer untouched.
+DWORD HostCopyOut(const std::string &value, LPSTR buffer, DWORD size);
+
+// The full Windows form of a path ("C:\A\B"), resolved against the current directory,
+// with "." and ".." applied; "" for paths the double does not model (UNC names).
+std::string HostFullPath(const char *path);
+
+// Unix seconds and nanoseconds <-> FILETIME.
+FILETIME HostFileTimeFromUnix(long long seconds, long nanoseconds);
+void HostUnixFromFileTime(const FILETIME &ft, long long *seconds, long *nanoseconds);

@@ -1,0 +1,185 @@
+#include "startup/startup.h"
+
+#include "files/text.h"
+#include "startup/run_state.h"
+
+const char DefaultTitle[] = "LZH 自己解凍書庫 V2.60.w32.0027";
+
+// Switch states of AutoStart and SkipNotNewer between reading the command line and
+// resolving the options.
+enum { kSwitchOff = 10, kSwitchOn = 11, kSwitchNegated = 12 };
+
+static bool IsBlankOrControl(char c) {
+    return static_cast<BYTE>(c) >= 0x01 && static_cast<BYTE>(c) <= 0x20;
+}
+
+const char *CommandTail(const char *p) {
+    if (*p == '"') {
+        ++p;
+        while (*p != 0 && *p != '"') {
+            ++p;
+        }
+        if (*p == '"') {
+            ++p;
+        }
+    } else {
+        while (static_cast<BYTE>(*p) > 0x20) {
+            ++p;
+        }
+    }
+    while (IsBlankOrControl(*p)) {
+        ++p;
+    }
+    return p;
+}
+
+int Tokenise(const char *p, char ***list) {
+    char **tokens = static_cast<char **>(LocalAlloc(LPTR, kMaxTokens * sizeof(char *)));
+    *list = tokens;
+    if (tokens == nullptr) {
+        return 0;
+    }
+    int count = 0;
+    while (count < kMaxTokens) {
+        while (IsBlankOrControl(*p)) {
+            ++p;
+        }
+        if (*p == 0) {
+            break;
+        }
+        // Blanks end a token only outside double quotes; control bytes always do.
+        const char *start = p;
+        bool quoted = false;
+        while (*p != 0) {
+            BYTE b = static_cast<BYTE>(*p);
+            if (b < 0x20 || (b == 0x20 && !quoted)) {
+                break;
+            }
+            if (b == '"') {
+                quoted = !quoted;
+            }
+            ++p;
+        }
+        char *token = static_cast<char *>(LocalAlloc(LPTR, static_cast<size_t>(p - start) + 1));
+        if (token == nullptr) {
+            break;
+        }
+        char *out = token;
+        for (const char *q = start; q < p; ++q) {
+            if (*q != '"') {
+                *out++ = *q;
+            }
+        }
+        tokens[count++] = token;
+    }
+    return count;
+}
+
+void FreeTokens(char **list, int count) {
+    if (list == nullptr) {
+        return;
+    }
+    while (count > 0) {
+        LocalFree(list[--count]);
+    }
+    LocalFree(list);
+}
+
+static char LowerChar(char c) {
+    UINT_PTR lowered = reinterpret_cast<UINT_PTR>(
+        CharLowerA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(static_cast<BYTE>(c)))));
+    return static_cast<char>(lowered & 0xFF);
+}
+
+void ReadSwitches(char **list, int count) {
+    for (int i = 0; i < count; ++i) {
+        const char *token = list[i];
+        if (token[0] == '-') {
+            char letter = token[1] != 0 ? LowerChar(token[1]) : 0;
+            bool negated = letter != 0 && token[2] == '-';
+            if (letter == 'n') {
+                AutoStart = negated ? kSwitchNegated : kSwitchOn;
+            } else if (letter == 'c') {
+                SkipNotNewer = negated ? kSwitchOff : kSwitchOn;
+            }
+        } else if (i > 0) {
+            // The first token is never the folder; the folder ends the walk.
+            DirFromCommandLine = 1;
+            CopyText(State->ScratchText, token, kScratchTextSize);
+            return;
+        }
+    }
+}
+
+void ReadSettings() {
+    SettingsBlock &settings = State->Settings;
+    HFILE file = _lopen(State->OwnPath, OF_READ);
+    if (file != HFILE_ERROR) {
+        if (_llseek(file, kSettingsOffset, FILE_BEGIN) != HFILE_ERROR) {
+            _lread(file, &settings, sizeof settings);
+        }
+        _lclose(file);
+    }
+    // A field must end inside its width, whatever the file holds.
+    settings.WindowTitle[kWindowTitleSize - 1] = 0;
+    settings.InstallTitle[kInstallTitleSize - 1] = 0;
+    settings.InstallDir[kInstallDirSize - 1] = 0;
+    settings.Command[kCommandSize - 1] = 0;
+    if (settings.WindowTitle[0] == 0) {
+        lstrcpyA(settings.WindowTitle, DefaultTitle);
+    }
+    if (DirFromCommandLine) {
+        CopyText(settings.InstallDir, State->ScratchText, kInstallDirSize);
+    }
+}
+
+void ResolveOptions() {
+    BYTE flags = State->Settings.Flags;
+    AskBeforeAssociate = 0;
+    OverwriteSilently = (flags & kFlagOverwriteSilently) ? 1 : 0;
+    if (AutoStart == 0 && (flags & kFlagAutoStart)) {
+        AutoStart = 1;
+    }
+    if (AutoStart == kSwitchOn) {
+        AutoStart = 1;
+    } else if (AutoStart == kSwitchNegated) {
+        AutoStart = 0;
+    }
+    if (SkipNotNewer == kSwitchOn || (flags & kFlagAskBeforeOverwriteOff)) {
+        SkipNotNewer = 0;
+    }
+    if (SkipNotNewer == kSwitchOff) {
+        SkipNotNewer = 1;
+    }
+}
+
+int SfxMain(HINSTANCE instance, const char *tail) {
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    LegacyShell = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32s ? 1 : 0;
+
+    ModuleInstance = instance;
+    State = static_cast<RunState *>(LocalAlloc(LPTR, sizeof(RunState)));
+    if (State == nullptr) {
+        MessageBoxA(nullptr, "ﾒﾓﾘが足りません", DefaultTitle, MB_TASKMODAL | MB_ICONERROR);
+        return 0;
+    }
+
+    char **tokens;
+    int count = Tokenise(tail, &tokens);
+    SkipNotNewer = 1;
+    DirFromCommandLine = 0;
+    AutoStart = 0;
+    ReadSwitches(tokens, count);
+    FreeTokens(tokens, count);
+
+    GetModuleFileNameA(instance, State->OwnPath, kPathSize);
+    State->OwnPath[kPathSize - 1] = 0; // older systems leave a full buffer unterminated
+    ReadSettings();
+    ResolveOptions();
+
+    int status = 0;
+    LocalFree(State);
+    State = nullptr;
+    return status;
+}

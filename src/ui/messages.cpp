@@ -1,0 +1,22 @@
+#include "ui/messages.h"
+
+#include "startup/run_state.h"
+
+void ErrorBox(const char *message, const char *object) {
+    const char *text = message;
+    if (object != nullptr) {
+        wsprintfA(State->ScratchText, "\"%s\" %s", object, message);
+        text = State->ScratchText;
+    }
+    MessageBoxA(State->DialogWindow, text, State->Settings.WindowTitle, MB_TASKMODAL | MB_ICONERROR);
+}
+
+void PumpMessages(HWND dialog) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (!IsDialogMessageA(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
