@@ -41,10 +41,11 @@ void HostSetMachineValue(const char *key, const char *name, const std::string &d
 void HostSetMaxComponentLength(DWORD length); // 0 makes GetVolumeInformationA fail
 
 // Faults. Each applies to calls made after it is set, until HostReset.
-void HostFailAllocationAfter(int successes);  // LocalAlloc/GlobalAlloc fail after n successes
-void HostFailReadsAfter(long long bytes);     // _lread fails once this many bytes were read
-void HostLimitWrites(long long bytes);        // WriteFile writes short past this many bytes
-void HostFailNextClose();                     // the next CloseHandle of a file fails
+void HostFailAllocationAfter(int successes); // LocalAlloc/GlobalAlloc fail after n successes
+void HostFailReadsAfter(long long bytes);    // _lread fails once this many bytes were read
+void HostLimitWrites(long long bytes);       // WriteFile writes short past this many bytes
+void HostFailNextClose();                    // the next CloseHandle of a file fails
+void HostFailNextGetFileTime();              // the next GetFileTime fails
 
 // Message boxes are answered from this queue, then with the box's first button.
 void HostQueueAnswer(int answer);

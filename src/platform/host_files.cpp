@@ -101,9 +101,10 @@ FILETIME HostFileTimeFromUnix(long long seconds, long nanoseconds) {
 }
 
 void HostUnixFromFileTime(const FILETIME &ft, long long *seconds, long *nanoseconds) {
-    long long v = static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) |
-                                         ft.dwLowDateTime) -
-                  kEpochDifference;
+    long long v =
+        static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) |
+                               ft.dwLowDateTime) -
+        kEpochDifference;
     long long s = v / 10000000LL;
     long long rest = v % 10000000LL;
     if (rest < 0) {
@@ -149,7 +150,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
     if (S_ISDIR(st.st_mode)) {
         return TRUE;
     }
-    mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~0222) : (st.st_mode | 0200);
+    mode_t mode =
+        (attributes & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~0222) : (st.st_mode | 0200);
     chmod(path.c_str(), mode & 07777);
     Host().attributes[path] = attributes & kStoredAttributes;
     return TRUE;
@@ -281,6 +283,10 @@ BOOL WINAPI GetFileTime(HANDLE h, LPFILETIME creation, LPFILETIME access, LPFILE
     if (f == nullptr || fstat(f->fd, &st) != 0) {
         return FALSE;
     }
+    if (Host().fail_next_get_file_time) {
+        Host().fail_next_get_file_time = false;
+        return FALSE;
+    }
     if (write != nullptr) {
         *write = HostFileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     }
@@ -378,7 +384,8 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volume_name, DWORD volume_n
 
 HFILE WINAPI _lopen(LPCSTR name, int) {
     HANDLE h = OpenFile(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
-    return h == INVALID_HANDLE_VALUE ? HFILE_ERROR : static_cast<HFILE>(reinterpret_cast<intptr_t>(h));
+    return h == INVALID_HANDLE_VALUE ? HFILE_ERROR
+                                     : static_cast<HFILE>(reinterpret_cast<intptr_t>(h));
 }
 
 UINT WINAPI _lread(HFILE file, LPVOID buffer, UINT n) {

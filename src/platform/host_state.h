@@ -42,6 +42,7 @@ struct HostMachine {
     long long read_budget = -1;
     long long write_budget = -1;
     bool fail_next_close = false;
+    bool fail_next_get_file_time = false;
 };
 
 HostMachine &Host();

@@ -89,6 +89,9 @@ void HostLimitWrites(long long bytes) {
 void HostFailNextClose() {
     Host().fail_next_close = true;
 }
+void HostFailNextGetFileTime() {
+    Host().fail_next_get_file_time = true;
+}
 
 int HostRunProcess(int (*body)(void *), void *context) {
     jmp_buf target;
@@ -215,8 +218,8 @@ LPSTR WINAPI CharLowerA(LPSTR s) {
     // A value below 0x10000 is a single character, not a pointer.
     uintptr_t value = reinterpret_cast<uintptr_t>(s);
     if (value <= 0xFFFF) {
-        return reinterpret_cast<LPSTR>(static_cast<uintptr_t>(
-            static_cast<BYTE>(LowerAscii(static_cast<char>(value & 0xFF)))));
+        return reinterpret_cast<LPSTR>(
+            static_cast<uintptr_t>(static_cast<BYTE>(LowerAscii(static_cast<char>(value & 0xFF)))));
     }
     for (char *p = s; *p != 0; ++p) {
         if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != 0) {

@@ -27,7 +27,8 @@ static long long DaysFrom1601(long long y, int m, int d) {
 }
 
 BOOL WINAPI FileTimeToSystemTime(const FILETIME *ft, LPSYSTEMTIME st) {
-    unsigned long long v = (static_cast<unsigned long long>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
+    unsigned long long v =
+        (static_cast<unsigned long long>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
     if (v > 0x7FFFFFFFFFFFFFFFULL) {
         return FALSE;
     }
