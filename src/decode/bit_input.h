@@ -7,11 +7,12 @@
 #include <windows.h>
 
 // The next packed byte (0 to 255), or -1 when reading the archive failed. `wanted`
-// counts the member's unread packed bytes, the one asked for included.
+// counts the member's unread packed bytes, the one asked for included; an empty
+// buffer (`InputIndex` 16384 or more) is refilled with at most that many.
 int ReadInputByte(HFILE archive, DWORD wanted);
 
-// Discards the top `n` bits of `BitBuffer` and shifts in `n` new ones. A read error
-// is reported and ends the run.
+// Discards the top `n` bits of `BitBuffer` and shifts in `n` new ones; `n` is 0 or
+// more, at most 17 in a valid stream. A read error is reported and ends the run.
 void FillBits(int n);
 
 // The top `n` bits (1 to 16) of `BitBuffer`, then consumes them.
