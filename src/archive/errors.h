@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+// Shows the error box over `object`, sets `Failed` and returns 0.
+BOOL ReportError(const char *message, const char *object);
+
 BOOL ReportOpenError(const char *object);
 BOOL ReportReadError();
 BOOL ReportDataMissing();

@@ -23,5 +23,6 @@ extern "C" void *memcpy(void *dst, const void *src, size_t n) {
 }
 
 extern "C" void __stdcall StubEntry() {
-    ExitProcess(static_cast<UINT>(SfxMain(GetModuleHandleA(nullptr), CommandTail(GetCommandLineA()))));
+    ExitProcess(
+        static_cast<UINT>(SfxMain(GetModuleHandleA(nullptr), CommandTail(GetCommandLineA()))));
 }

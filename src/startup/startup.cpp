@@ -1,5 +1,7 @@
 #include "startup/startup.h"
 
+#include "archive/archive_pass.h"
+#include "files/paths.h"
 #include "files/text.h"
 #include "startup/run_state.h"
 
@@ -179,6 +181,13 @@ int SfxMain(HINSTANCE instance, const char *tail) {
     ResolveOptions();
 
     int status = 0;
+    if (ArchivePass(nullptr, kScanMode)) {
+        SettingsBlock &settings = State->Settings;
+        ExpandPathMacros(settings.InstallDir, "");
+        if (settings.InstallDir[0] == 0) {
+            GetCurrentDirectoryA(kInstallDirSize, settings.InstallDir);
+        }
+    }
     LocalFree(State);
     State = nullptr;
     return status;
