@@ -11,13 +11,9 @@
 #include "decode/decoder.h"
 
 #include "decode/bit_input.h"
+#include "archive/member_header.h"
 #include "decode/huffman.h"
 #include "startup/run_state.h"
-
-static DWORD ReadLe32(const BYTE *p) {
-    return p[0] | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
-           (static_cast<DWORD>(p[3]) << 24);
-}
 
 void StartDecoder(char method) {
     RunState *s = State;
@@ -71,12 +67,11 @@ static void WindowFull(DWORD done) {
 
 void DecodeMember() {
     RunState *s = State;
-    const BYTE *header = s->HeaderBuffer;
-    s->UnpackedSize = ReadLe32(header + 11);
-    s->PackedLeft = ReadLe32(header + 7);
+    s->UnpackedSize = MemberUnpackedSize();
+    s->PackedLeft = MemberPackedSize();
     s->RunningCrc = 0;
     s->WindowSize = kWindowBytes;
-    StartDecoder(static_cast<char>(header[5]));
+    StartDecoder(MemberMethod());
     s->BytesProduced = 0;
     s->WindowFill = 0;
 
@@ -90,10 +85,13 @@ void DecodeMember() {
             ++s->BytesProduced;
             continue;
         }
-        // A match counts in full at once and is not cut at the unpacked size.
+        // A match counts in full at once and is not cut at the unpacked size. The
+        // count stops at its maximum rather than wrapping, so that a damaged size near
+        // 4 GiB cannot start the loop over.
         DWORD length = c - 253u;
         WORD d = DecodePosition();
-        s->BytesProduced += length;
+        s->BytesProduced = length > 0xFFFFFFFFu - s->BytesProduced ? 0xFFFFFFFFu
+                                                                   : s->BytesProduced + length;
         DWORD source = (s->WindowFill - d - 1) & 0xFFFF;
         for (DWORD k = 0; k < length; ++k) {
             s->DecodeWindow[s->WindowFill++] = s->DecodeWindow[(source + k) & 0xFFFF];

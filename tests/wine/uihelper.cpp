@@ -6,7 +6,8 @@
 // The commands run in order; the first that fails ends the run with its status.
 //   wait CAPTION MS   waits up to MS milliseconds for a visible, enabled top-level window captioned
 //                     exactly CAPTION and makes it the current window. Only an enabled window
-//                     counts because a modal box disables its owner, which may bear the same caption.
+//                     counts because a modal box disables its owner, which may bear the same
+//                     caption.
 //   gone MS           waits up to MS milliseconds until the current window is destroyed or hidden.
 //   dump              prints the current window, then each of its child controls, one line each:
 //                       id TAB class TAB text TAB state TAB x,y,width,height
@@ -18,9 +19,10 @@
 //                     they hold. Texts are UTF-8 with backslash, tab, LF and CR escaped as
 //                     \\ \t \n \r.
 //   settext ID TEXT   sets the text of control ID, which must be visible and enabled.
-//   click ID          clicks button ID, which must be visible and enabled: BM_CLICK is posted, so
-//                     a push button reports BN_CLICKED to its window and a check box changes as
-//                     its style says, without waiting for what the click sets off.
+//   click ID          clicks button ID, which must be visible and enabled: a push button reports
+//                     BN_CLICKED to its window, a check box changes as its style says. The click
+//                     (BM_CLICK) is queued without waiting for what it sets off, ahead of the
+//                     messages that later commands send, so they see its effect.
 //
 // Exit status: 0 all commands done, 1 a wait timed out, 2 bad usage, 3 no current window or no
 // such control, 4 the control is hidden or disabled, 5 the window did not answer a message.
@@ -65,11 +67,20 @@ std::wstring Escaped(const std::wstring &text) {
     std::wstring out;
     for (wchar_t c : text) {
         switch (c) {
-        case L'\\': out += L"\\\\"; break;
-        case L'\t': out += L"\\t"; break;
-        case L'\n': out += L"\\n"; break;
-        case L'\r': out += L"\\r"; break;
-        default: out += c;
+        case L'\\':
+            out += L"\\\\";
+            break;
+        case L'\t':
+            out += L"\\t";
+            break;
+        case L'\n':
+            out += L"\\n";
+            break;
+        case L'\r':
+            out += L"\\r";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -84,9 +95,8 @@ bool ControlText(HWND control, std::wstring &text) {
         return false;
     std::wstring buffer(length + 1, L'\0');
     DWORD_PTR copied;
-    if (!SendMessageTimeoutW(control, WM_GETTEXT, length + 1,
-                             reinterpret_cast<LPARAM>(&buffer[0]), SMTO_ABORTIFHUNG, AnswerMs,
-                             &copied))
+    if (!SendMessageTimeoutW(control, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&buffer[0]),
+                             SMTO_ABORTIFHUNG, AnswerMs, &copied))
         return false;
     buffer.resize(copied);
     text = buffer;
@@ -154,8 +164,8 @@ Status Gone(long timeoutMs) {
     const DWORD start = GetTickCount();
     while (IsWindow(Current) && IsWindowVisible(Current)) {
         if (GetTickCount() - start >= static_cast<DWORD>(timeoutMs))
-            return Fail(TimedOut, L"window still there after " + std::to_wstring(timeoutMs) +
-                                      L" ms");
+            return Fail(TimedOut,
+                        L"window still there after " + std::to_wstring(timeoutMs) + L" ms");
         Sleep(PollMs);
     }
     return Done;
@@ -256,8 +266,8 @@ Status Click(const wchar_t *idText) {
     const Status status = UsableControl(idText, control);
     if (status != Done)
         return status;
-    if (!PostMessageW(control, BM_CLICK, 0, 0))
-        return Fail(NoAnswer, std::wstring(L"could not post the click to ") + idText);
+    if (!SendNotifyMessageW(control, BM_CLICK, 0, 0))
+        return Fail(NoAnswer, std::wstring(L"could not send the click to ") + idText);
     return Done;
 }
 

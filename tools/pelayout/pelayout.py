@@ -27,6 +27,7 @@ import os
 import struct
 import sys
 import tempfile
+from dataclasses import dataclass
 
 SETTINGS_OFFSET = 0x200
 SETTINGS_SIZE = 603
@@ -137,15 +138,22 @@ def dos_part():
 # ---------------------------------------------------------------------------------------------
 
 
-def relayout(data):
-    """Returns the input executable rewritten into the stub's layout."""
-    try:
-        return _relayout(data)
-    except struct.error:
-        raise LayoutError("truncated headers") from None
+@dataclass
+class PeHeaders:
+    """Where the input's PE headers lie, and the fields this tool reads or moves."""
+
+    pe: int  # file offset of the PE signature
+    optional: int  # file offset of the optional header
+    table: int  # file offset of the section table
+    table_end: int
+    size: int  # SizeOfHeaders
+    file_alignment: int
+    symbols: tuple  # COFF PointerToSymbolTable, NumberOfSymbols
+    directories: list  # (RVA, size) of each data directory
+    sections: list  # SECTION_HEADER fields of each section
 
 
-def _relayout(data):
+def read_headers(data):
     require(data[:2] == b"MZ", "no DOS header")
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     require(data[pe : pe + 4] == b"PE\0\0", "no PE signature")
@@ -156,56 +164,68 @@ def _relayout(data):
     )
     require(machine == IMAGE_FILE_MACHINE_I386, f"machine 0x{machine:X} is not i386")
     require(flags & IMAGE_FILE_EXECUTABLE_IMAGE, "not an executable image")
-    require(symbols == 0 and symbol_count == 0, "has a COFF symbol table (link with -s)")
     require(section_count > 0, "has no sections")
 
     opt = coff + COFF_HEADER.size
     require(struct.unpack_from("<H", data, opt)[0] == PE32_MAGIC, "not a PE32 optional header")
     file_alignment = struct.unpack_from("<I", data, opt + OPT_FILE_ALIGNMENT)[0]
-    old_headers_size = struct.unpack_from("<I", data, opt + OPT_SIZE_OF_HEADERS)[0]
     require(
         file_alignment >= 512 and file_alignment & (file_alignment - 1) == 0,
         f"bad file alignment 0x{file_alignment:X}",
     )
     directory_count = struct.unpack_from("<I", data, opt + OPT_DIRECTORY_COUNT)[0]
     require(OPT_DIRECTORIES + 8 * directory_count <= opt_size, "data directories overrun")
-    directories = [
-        struct.unpack_from("<II", data, opt + OPT_DIRECTORIES + 8 * i)
-        for i in range(directory_count)
-    ]
 
     table = opt + opt_size
-    table_end = table + SECTION_HEADER.size * section_count
-    sections = [
-        SECTION_HEADER.unpack_from(data, table + SECTION_HEADER.size * i)
-        for i in range(section_count)
-    ]
-    first_rva = min(s[2] for s in sections)
-    for name, _, _, _, _, relocs, lines, reloc_count, line_count, _ in sections:
+    return PeHeaders(
+        pe=pe,
+        optional=opt,
+        table=table,
+        table_end=table + SECTION_HEADER.size * section_count,
+        size=struct.unpack_from("<I", data, opt + OPT_SIZE_OF_HEADERS)[0],
+        file_alignment=file_alignment,
+        symbols=(symbols, symbol_count),
+        directories=[
+            struct.unpack_from("<II", data, opt + OPT_DIRECTORIES + 8 * i)
+            for i in range(directory_count)
+        ],
+        sections=[
+            SECTION_HEADER.unpack_from(data, table + SECTION_HEADER.size * i)
+            for i in range(section_count)
+        ],
+    )
+
+
+def refuse_file_offsets(data, headers):
+    """Refuses whatever the move of the headers or of the section data would break."""
+    require(headers.symbols == (0, 0), "has a COFF symbol table (link with -s)")
+    for name, _, _, _, _, relocs, lines, reloc_count, line_count, _ in headers.sections:
         name = name.rstrip(b"\0").decode("latin-1")
         require(
             relocs == 0 and lines == 0 and reloc_count == 0 and line_count == 0,
             f"section {name} has relocations or line numbers",
         )
 
-    # The certificate table is located by file offset, and so are the debug directory's data.
-    for index, (rva, size) in enumerate(directories):
+    # The certificate table and the debug directory's data are found by file offset; data
+    # directories inside the header area would be lost when the headers are rebuilt.
+    first_rva = min(s[2] for s in headers.sections)
+    for index, (rva, size) in enumerate(headers.directories):
         if size == 0:
             continue
         require(index != CERTIFICATE_DIRECTORY, "has a certificate table")
         require(index != DEBUG_DIRECTORY, "has a debug directory")
         require(rva >= first_rva, f"data directory {index} lies in the headers")
 
-    require(table_end <= old_headers_size, "section table overruns SizeOfHeaders")
+    require(headers.table_end <= headers.size, "section table overruns SizeOfHeaders")
+    require(len(data) >= headers.size, "truncated headers")
     require(
-        not any(data[table_end:old_headers_size]),
+        not any(data[headers.table_end : headers.size]),
         "data between the section table and the first section",
     )
-    require(len(data) >= old_headers_size, "truncated headers")
 
     # The section data must fill the file from the headers to its end, so it moves as one block.
-    end = old_headers_size
-    for _, _, _, raw_size, raw_pointer, *_ in sorted(sections, key=lambda s: s[4]):
+    end = headers.size
+    for _, _, _, raw_size, raw_pointer, *_ in sorted(headers.sections, key=lambda s: s[4]):
         if raw_size == 0:
             continue
         require(raw_pointer == end, f"section data at 0x{raw_pointer:X}, expected 0x{end:X}")
@@ -213,26 +233,38 @@ def _relayout(data):
     require(end <= len(data), "section data runs past the end of the file")
     require(end == len(data), f"{len(data) - end} bytes behind the last section")
 
-    new_table_end = PE_OFFSET + (table_end - pe)
-    new_headers_size = align_up(new_table_end, file_alignment)
-    require(new_headers_size <= first_rva, "the moved headers would overlap the first section")
-    shift = new_headers_size - old_headers_size
 
-    headers = bytearray(data[pe:table_end])
-    new_opt = opt - pe
-    struct.pack_into("<I", headers, new_opt + OPT_SIZE_OF_HEADERS, new_headers_size)
-    struct.pack_into("<I", headers, new_opt + OPT_CHECKSUM, 0)
-    for i, section in enumerate(sections):
-        raw_size, raw_pointer = section[3], section[4]
+def relaid(data, headers):
+    """The DOS part, then the input's PE headers, then its section data, moved behind them."""
+    new_size = align_up(PE_OFFSET + headers.table_end - headers.pe, headers.file_alignment)
+    require(new_size <= min(s[2] for s in headers.sections),
+            "the moved headers would overlap the first section")
+    shift = new_size - headers.size
+
+    pe_headers = bytearray(data[headers.pe : headers.table_end])
+    opt = headers.optional - headers.pe
+    struct.pack_into("<I", pe_headers, opt + OPT_SIZE_OF_HEADERS, new_size)
+    struct.pack_into("<I", pe_headers, opt + OPT_CHECKSUM, 0)
+    for i, (_, _, _, raw_size, raw_pointer, *_) in enumerate(headers.sections):
         if raw_size:
-            field = table - pe + SECTION_HEADER.size * i + SECTION_POINTER_FIELD
-            struct.pack_into("<I", headers, field, raw_pointer + shift)
+            field = headers.table - headers.pe + SECTION_HEADER.size * i + SECTION_POINTER_FIELD
+            struct.pack_into("<I", pe_headers, field, raw_pointer + shift)
 
     out = bytearray(dos_part())
-    out += headers
-    out += bytes(new_headers_size - len(out))
-    out += data[old_headers_size:]
+    out += pe_headers
+    out += bytes(new_size - len(out))
+    out += data[headers.size :]
     return bytes(out)
+
+
+def relayout(data):
+    """Returns the input executable rewritten into the stub's layout."""
+    try:
+        headers = read_headers(data)
+    except struct.error:
+        raise LayoutError("truncated headers") from None
+    refuse_file_offsets(data, headers)
+    return relaid(data, headers)
 
 
 def write_atomically(path, data):
@@ -257,14 +289,22 @@ def main(argv):
     try:
         with open(source, "rb") as file:
             data = file.read()
-        write_atomically(target, relayout(data))
-    except LayoutError as error:
-        print(f"pelayout: {source}: {error}", file=sys.stderr)
-        return 1
     except OSError as error:
-        print(f"pelayout: {error}", file=sys.stderr)
-        return 1
+        return fail(f"cannot read {source}: {error.strerror}")
+    try:
+        out = relayout(data)
+    except LayoutError as error:
+        return fail(f"{source}: {error}")
+    try:
+        write_atomically(target, out)
+    except OSError as error:
+        return fail(f"cannot write {target}: {error.strerror}")
     return 0
+
+
+def fail(message):
+    print(f"pelayout: {message}", file=sys.stderr)
+    return 1
 
 
 if __name__ == "__main__":

@@ -242,3 +242,6 @@ LRESULT WINAPI DispatchMessageA(const MSG *msg);
 
 // ---- Common dialogs -----------------------------------------------------------
 short WINAPI GetFileTitleA(LPCSTR path, LPSTR title, WORD size);
+
+#include "win_dialogs.h"
+#include "win_shell.h"

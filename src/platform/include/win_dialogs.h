@@ -1,0 +1,2 @@
+// Window, dialog and common-dialog calls of the host double.
+#pragma once

@@ -1,0 +1,73 @@
+"""The built stub: its file layout, the platform it asks for, what it imports, and that it
+starts under Wine on both platforms."""
+
+import os
+import struct
+import unittest
+from pathlib import Path
+
+import winehelper
+from layout_checks import LayoutChecks
+from peimage import BASE_RELOCATION_DIRECTORY, TLS_DIRECTORY
+from winehelper import NT, WIN32S
+
+STUB = Path(os.environ.get("SFXSTUB", winehelper.build_dir() / "sfxstub.exe"))
+
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "advapi32.dll",
+               "shell32.dll"}
+GUI_SUBSYSTEM = 2
+
+
+class StubLayout(LayoutChecks, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.path = STUB
+        super().setUpClass()
+
+    def test_is_a_gui_program_for_subsystem_version_3_10(self):
+        self.assertEqual(self.image.subsystem, GUI_SUBSYSTEM)
+        self.assertEqual(self.image.subsystem_version, (3, 10))
+
+    def test_carries_base_relocations(self):
+        rva, size = self.image.directory(BASE_RELOCATION_DIRECTORY)
+        self.assertGreater(size, 0)
+        at, end, entries = self.image.offset_of(rva), self.image.offset_of(rva) + size, 0
+        while at < end:
+            _, block_size = struct.unpack_from("<II", self.data, at)
+            self.assertGreaterEqual(block_size, 8)
+            types = [e >> 12 for e in struct.unpack_from(f"<{(block_size - 8) // 2}H",
+                                                         self.data, at + 8)]
+            entries += sum(1 for t in types if t != 0)  # type 0 only pads a block
+            at += block_size
+        self.assertEqual(at, end)
+        self.assertGreater(entries, 0)
+
+    def test_has_no_tls_directory(self):
+        self.assertEqual(self.image.directory(TLS_DIRECTORY), (0, 0))
+
+    def test_imports_only_system_dlls(self):
+        names = {name.lower() for name in self.image.imported_dlls()}
+        self.assertIn("kernel32.dll", names)
+        self.assertLessEqual(names, SYSTEM_DLLS)
+
+
+class StubStartsUnderWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = winehelper.WineSession()
+        cls.wine.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def test_with_zero_settings_and_no_arguments_it_ends_with_status_0(self):
+        self.addCleanup(self.wine.set_mode, NT)
+        for mode in (NT, WIN32S):
+            with self.subTest(mode=mode):
+                self.wine.set_mode(mode)
+                self.assertEqual(self.wine.run(STUB, timeout=20), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
