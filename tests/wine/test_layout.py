@@ -16,6 +16,7 @@ STUB = Path(os.environ.get("SFXSTUB", winehelper.build_dir() / "sfxstub.exe"))
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "advapi32.dll",
                "shell32.dll"}
 GUI_SUBSYSTEM = 2
+TITLE = "LZH 自己解凍書庫 V2.60.w32.0027"
 
 
 class StubLayout(LayoutChecks, unittest.TestCase):
@@ -61,12 +62,19 @@ class StubStartsUnderWine(unittest.TestCase):
     def tearDownClass(cls):
         cls.wine.close()
 
-    def test_with_zero_settings_and_no_arguments_it_ends_with_status_0(self):
+    def test_the_bare_stub_reports_its_missing_archive_and_ends_with_status_0(self):
+        # With its settings record zero, the archive would start at offset 0: the DOS
+        # header is no member header.
         self.addCleanup(self.wine.set_mode, NT)
         for mode in (NT, WIN32S):
             with self.subTest(mode=mode):
                 self.wine.set_mode(mode)
-                self.assertEqual(self.wine.run(STUB, timeout=20), 0)
+                program = self.wine.spawn(STUB)
+                self.addCleanup(program.kill)
+                [box] = self.wine.ui("wait", TITLE, 10000, "dump", "click", 1)
+                self.assertEqual(box.control(0xFFFF).text,
+                                 f'"{self.wine.windows_path(STUB)}" ﾍｯﾀﾞｰの内容が不正')
+                self.assertEqual(program.wait(), 0)
 
 
 if __name__ == "__main__":
