@@ -1,5 +1,6 @@
 // The block decoder, the stored copy, the output sink and the progress step, on
 // crafted streams and on archives made by a real LHA archiver.
+#include "archive_builder.h"
 #include "test_support.h"
 
 #include <stdlib.h>
@@ -141,18 +142,6 @@ class DecoderTest : public StubTest {
         std::string got = Output();
         ASSERT_EQ(got.size(), data.size());
         EXPECT_TRUE(got == data);
-    }
-
-    static WORD ReferenceCrc(const std::string &bytes) {
-        WORD crc = 0; // bit by bit, without the table under test
-        for (unsigned char c : bytes) {
-            crc ^= c;
-            for (int k = 0; k < 8; ++k) {
-                crc = (crc & 1) ? static_cast<WORD>((crc >> 1) ^ 0xA001)
-                                : static_cast<WORD>(crc >> 1);
-            }
-        }
-        return crc;
     }
 
     // The run ended with status 1 after one box with `text`, and the output is gone.
