@@ -8,6 +8,7 @@
 #include "files/sanitise.h"
 #include "files/text.h"
 #include "files/timestamps.h"
+#include "shell/post_extraction.h"
 #include "startup/directives.h"
 #include "startup/run_state.h"
 #include "ui/messages.h"
@@ -222,38 +223,52 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     return kNextMember;
 }
 
-BOOL ArchivePass(HWND dialog, PassMode mode) {
-    State->DialogWindow = dialog;
-    State->Failed = 0;
-    if (OpenArchive()) {
-        BOOL long_names = mode == kExtractMode && DestinationComponentLength() == 255;
-        if (State->Settings.Flags & kFlagArchiveChecksum) {
-            BYTE stored[2] = {0, 0};
-            _lread(State->ArchiveFile, stored, 2);
-            State->StoredArchiveChecksum = ReadLe16(stored);
-        }
-        BuildCrcTable(0xA001);
-        ArchiveCrcXor = 0;
-
-        for (;;) {
-            ReleaseHeader();
-            if (ReadMemberHeader() != kHeaderValid) {
-                break;
-            }
-            MemberOutcome outcome = mode == kScanMode ? ScanMember() : ExtractMember(long_names);
-            if (outcome == kEndWalk) {
-                break;
-            }
-        }
-    }
-
+static void CloseArchive() {
     if (State->ArchiveFile != HFILE_ERROR) {
         _lclose(State->ArchiveFile);
         State->ArchiveFile = HFILE_ERROR;
     }
+}
+
+BOOL ArchivePass(HWND dialog, PassMode mode) {
+    State->DialogWindow = dialog;
+    State->Failed = 0;
+    if (!OpenArchive()) {
+        CloseArchive(); // nothing was walked, so nothing follows either
+        return FALSE;
+    }
+    BOOL long_names = mode == kExtractMode && DestinationComponentLength() == 255;
+    if (State->Settings.Flags & kFlagArchiveChecksum) {
+        BYTE stored[2] = {0, 0};
+        _lread(State->ArchiveFile, stored, 2);
+        State->StoredArchiveChecksum = ReadLe16(stored);
+    }
+    BuildCrcTable(0xA001);
+    ArchiveCrcXor = 0;
+
+    for (;;) {
+        ReleaseHeader();
+        if (ReadMemberHeader() != kHeaderValid) {
+            break;
+        }
+        MemberOutcome outcome = mode == kScanMode ? ScanMember() : ExtractMember(long_names);
+        if (outcome == kEndWalk) {
+            break;
+        }
+    }
+
+    CloseArchive();
     if (mode == kScanMode && !State->Failed && (State->Settings.Flags & kFlagArchiveChecksum) &&
         ArchiveCrcXor != State->StoredArchiveChecksum) {
         ReportError("改竄されています", State->OwnPath);
+    }
+    if (mode == kExtractMode) {
+        // The associations and groups follow every walk, a failed one too; the command
+        // only a walk without failure.
+        RunPostExtraction(State->DialogWindow);
+        if (State->Settings.Command[0] != 0 && !State->Failed) {
+            RunCommand(State->DialogWindow);
+        }
     }
     ReleaseHeader();
     return State->Failed ? FALSE : TRUE;

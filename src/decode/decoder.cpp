@@ -90,8 +90,8 @@ void DecodeMember() {
         // 4 GiB cannot start the loop over.
         DWORD length = c - 253u;
         WORD d = DecodePosition();
-        s->BytesProduced = length > 0xFFFFFFFFu - s->BytesProduced ? 0xFFFFFFFFu
-                                                                   : s->BytesProduced + length;
+        s->BytesProduced =
+            length > 0xFFFFFFFFu - s->BytesProduced ? 0xFFFFFFFFu : s->BytesProduced + length;
         DWORD source = (s->WindowFill - d - 1) & 0xFFFF;
         for (DWORD k = 0; k < length; ++k) {
             s->DecodeWindow[s->WindowFill++] = s->DecodeWindow[(source + k) & 0xFFFF];

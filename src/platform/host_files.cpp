@@ -242,6 +242,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 }
 
 BOOL WINAPI CloseHandle(HANDLE h) {
+    if (HostCloseProcessHandle(h)) {
+        return TRUE;
+    }
     HostOpenFile *f = FindFile(h);
     if (f == nullptr) {
         return FALSE;
@@ -483,12 +486,16 @@ DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR name, LPCSTR extension, DWORD size,
 }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
-    // The double's volumes keep no separate short names: an existing path is its own
-    // short form, returned as given.
+    // An existing path is its own short form, returned as given, unless the test
+    // gave it another (host_shell_control.h).
     struct stat st;
     std::string path = HostPath(long_path);
     if (path.empty() || stat(path.c_str(), &st) != 0) {
         return 0;
+    }
+    auto short_name = Host().short_names.find(HostUpper(long_path));
+    if (short_name != Host().short_names.end()) {
+        return HostCopyOut(short_name->second, short_path, size);
     }
     return HostCopyOut(long_path, short_path, size);
 }

@@ -43,6 +43,10 @@ struct HostMachine {
     long long write_budget = -1;
     bool fail_next_close = false;
     bool fail_next_get_file_time = false;
+    // GlobalAlloc minus GlobalFree.
+    long long live_global_blocks = 0;
+    // Short forms for GetShortPathNameA, by upper-cased long path.
+    std::map<std::string, std::string> short_names;
 };
 
 HostMachine &Host();
@@ -62,3 +66,17 @@ std::string HostFullPath(const char *path);
 // Unix seconds and nanoseconds <-> FILETIME.
 FILETIME HostFileTimeFromUnix(long long seconds, long nanoseconds);
 void HostUnixFromFileTime(const FILETIME &ft, long long *seconds, long *nanoseconds);
+
+// The shell double (host_shell.cpp), as the other host files reach it: its reset,
+// the thread's queue of posted messages behind PeekMessageA and DispatchMessageA,
+// and the process handles that CloseHandle releases.
+void HostResetShell();
+BOOL HostTakePostedMessage(LPMSG msg, HWND window, UINT first, UINT last, UINT remove);
+LRESULT HostDispatchMessage(const MSG *msg);
+bool HostCloseProcessHandle(HANDLE h);
+
+// The dialog double (host_dialogs.cpp): its reset, and the model's side of
+// SetDlgItemTextA: -1 when the dialog is not modelled, 0 when it has no such
+// control, 1 when the control took the text.
+void HostResetDialogs();
+int HostSetDialogItemText(HWND dialog, int id, LPCSTR text);

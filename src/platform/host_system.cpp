@@ -42,6 +42,8 @@ void HostReset(const std::string &root) {
         close(entry.second.fd);
     }
     Host() = HostMachine();
+    HostResetShell();
+    HostResetDialogs();
     HostMachine &m = Host();
     m.root = root;
     m.module_path = "C:\\SFX.EXE";
@@ -163,9 +165,16 @@ HLOCAL WINAPI LocalFree(HLOCAL mem) {
     return nullptr;
 }
 HGLOBAL WINAPI GlobalAlloc(UINT flags, size_t bytes) {
-    return HostAllocate(flags, bytes);
+    void *p = HostAllocate(flags, bytes);
+    if (p != nullptr) {
+        ++Host().live_global_blocks;
+    }
+    return p;
 }
 HGLOBAL WINAPI GlobalFree(HGLOBAL mem) {
+    if (mem != nullptr) {
+        --Host().live_global_blocks;
+    }
     free(mem);
     return nullptr;
 }

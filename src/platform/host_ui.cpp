@@ -107,14 +107,15 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     Host().item_texts.push_back(HostItemText{dialog, id, text});
-    return TRUE;
+    // A window the dialog double does not model takes any item text.
+    return HostSetDialogItemText(dialog, id, text) != 0 ? TRUE : FALSE;
 }
 
-BOOL WINAPI PeekMessageA(LPMSG, HWND, UINT, UINT, UINT) {
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT first, UINT last, UINT remove) {
     if (Host().pump_hook != nullptr) {
         Host().pump_hook();
     }
-    return FALSE; // the double's queue is always empty
+    return HostTakePostedMessage(msg, window, first, last, remove);
 }
 
 BOOL WINAPI IsDialogMessageA(HWND, LPMSG) {
@@ -125,8 +126,8 @@ BOOL WINAPI TranslateMessage(const MSG *) {
     return FALSE;
 }
 
-LRESULT WINAPI DispatchMessageA(const MSG *) {
-    return 0;
+LRESULT WINAPI DispatchMessageA(const MSG *msg) {
+    return HostDispatchMessage(msg);
 }
 
 // ---- Common dialogs -----------------------------------------------------------

@@ -12,3 +12,8 @@ void SendGroupCommands(HWND dialog);
 // The dialog's WM_DDE_ACK: `server` is the acknowledging window, `value` the
 // message's second parameter.
 void OnDdeAck(HWND dialog, HWND server, LPARAM value);
+
+// Dispatches the dialog's messages until the conversation has ended. A conversation
+// that no server took up ends at once, one whose command is not acknowledged within
+// a few seconds is terminated; `DdeState` is -1 afterwards.
+void WaitForProgman(HWND dialog);

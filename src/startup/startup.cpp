@@ -4,6 +4,7 @@
 #include "files/paths.h"
 #include "files/text.h"
 #include "startup/run_state.h"
+#include "ui/install_dialog.h"
 
 const char DefaultTitle[] = "LZH 自己解凍書庫 V2.60.w32.0027";
 
@@ -187,6 +188,11 @@ int SfxMain(HINSTANCE instance, const char *tail) {
         if (settings.InstallDir[0] == 0) {
             GetCurrentDirectoryA(kInstallDirSize, settings.InstallDir);
         }
+        // The extraction runs inside the dialog. A dialog that could not be shown
+        // (-1) installed nothing, so the run ends as after Cancel.
+        INT_PTR result =
+            DialogBoxParamA(ModuleInstance, "SfxDialog", nullptr, InstallDialogProc, 0);
+        status = result == -1 ? 0 : static_cast<int>(result);
     }
     LocalFree(State);
     State = nullptr;

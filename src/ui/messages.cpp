@@ -8,7 +8,8 @@ void ErrorBox(const char *message, const char *object) {
         wsprintfA(State->ScratchText, "\"%s\" %s", object, message);
         text = State->ScratchText;
     }
-    MessageBoxA(State->DialogWindow, text, State->Settings.WindowTitle, MB_TASKMODAL | MB_ICONERROR);
+    MessageBoxA(State->DialogWindow, text, State->Settings.WindowTitle,
+                MB_TASKMODAL | MB_ICONERROR);
 }
 
 void PumpMessages(HWND dialog) {
