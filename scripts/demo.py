@@ -13,6 +13,7 @@ from installer import Member  # noqa: E402
 
 STUB = ROOT / "build" / "win32" / "sfxstub.exe"
 SAMPLE = ROOT / "examples" / "sample"
+TITLE = "lzhsfx サンプル"
 
 
 def shift_jis(path):
@@ -47,19 +48,24 @@ def main():
         if destination.exists():
             for p in sorted(destination.rglob("*"), reverse=True):
                 p.rmdir() if p.is_dir() else p.unlink()
-        program = wine.spawn(target, "-n", wine.windows_path(destination))
+        # "-n-" keeps the dialog from starting by itself; the folder follows it.
+        program = wine.spawn(target, "-n-", wine.windows_path(destination))
         # The notice comes first; say Yes to it as the user would.
-        wine.ui("wait", "lzhsfx サンプル", 15000, "click", 6)
+        wine.ui("wait", TITLE, 15000, "click", 6)
+        wine.ui("wait", TITLE, 15000)
+        shot = wine.screenshot("demo-dialog")
+        wine.ui("wait", TITLE, 15000, "click", 1)
         status = program.wait()
-        shot = wine.screenshot("demo")
-        print(f"exit status: {status}; screen: {shot}")
+        print(f"dialog: {shot}")
+        print(f"exit status: {status}")
         installed = sorted(p for p in destination.rglob("*")) if destination.exists() else []
         print(f"installed into {wine.windows_path(destination)}:")
         for p in installed:
             size = "" if p.is_dir() else f" ({p.stat().st_size} bytes)"
             print(f"  {p.relative_to(destination)}{'/' if p.is_dir() else ''}{size}")
-        if not installed:
-            print("  (nothing yet: the install dialog arrives with a later change)")
+        start_menu = wine.drive_c / "users"
+        for link in sorted(start_menu.rglob("lzhsfx Sample/*")):
+            print(f"start menu: {link.relative_to(wine.drive_c)}")
     return 0
 
 
