@@ -1,0 +1,55 @@
+// Writes a bit stream most significant bit first, as the LZH decoders read it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace lzhsfx {
+
+class BitWriter {
+  public:
+    // Appends the low `bits` bits of `value` (0 to 32 bits), highest first.
+    void Put(uint32_t value, int bits) {
+        if (bits == 0) {
+            return;
+        }
+        // At most 7 bits wait in the accumulator between calls, so 39 bits fit.
+        accumulator_ = (accumulator_ << bits) | (value & ((uint64_t{1} << bits) - 1));
+        pending_ += bits;
+        while (pending_ >= 8) {
+            pending_ -= 8;
+            bytes_.push_back(static_cast<uint8_t>(accumulator_ >> pending_));
+        }
+        accumulator_ &= (uint64_t{1} << pending_) - 1;
+    }
+
+    // Pads the last byte with zero bits.
+    void Flush() {
+        if (pending_ > 0) {
+            Put(0, 8 - pending_);
+        }
+    }
+
+    // Appends everything `other` holds, including its unfinished byte.
+    void Append(const BitWriter &other) {
+        for (uint8_t byte : other.bytes_) {
+            Put(byte, 8);
+        }
+        Put(static_cast<uint32_t>(other.accumulator_), other.pending_);
+    }
+
+    uint64_t BitCount() const {
+        return bytes_.size() * uint64_t{8} + static_cast<unsigned>(pending_);
+    }
+
+    std::vector<uint8_t> &Bytes() {
+        return bytes_;
+    }
+
+  private:
+    uint64_t accumulator_ = 0;
+    int pending_ = 0;
+    std::vector<uint8_t> bytes_;
+};
+
+} // namespace lzhsfx

@@ -1,0 +1,347 @@
+// The encoder: a cost-driven parse over cached matches, in blocks cut where the
+// estimated output is smallest.
+//
+// - The input is cut into segments that are encoded independently, each into whole
+//   blocks, so segments can be encoded on several threads; the result does not depend
+//   on their number. A segment's match finder is first fed the dictionary's worth of
+//   input before the segment, so no match is lost at its start.
+// - Matches are searched once per segment and kept, so every further parse of the
+//   segment is arithmetic over the cache.
+// - A parse is a shortest path over the positions of a range. From each position the
+//   path may take a literal or a match of any length up to the longest one found
+//   there, each length with the nearest distance that reaches it. Every choice costs
+//   its code length under the statistics of an earlier parse, so the path is found
+//   backwards in one sweep.
+// - A segment is first parsed lazily (the longest match, unless the next position
+//   has a longer one); its symbols are cut into blocks (block_split.h); each block is
+//   parsed again by cost with its own statistics while that pays, and written with
+//   the codes of its final symbols.
+#include "encoder.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "bit_writer.h"
+#include "block_split.h"
+#include "block_writer.h"
+#include "huffman_encoder.h"
+#include "match_finder.h"
+#include "parallel.h"
+
+namespace lzhsfx {
+namespace {
+
+// Input encoded as one piece; block boundaries fall on its ends.
+constexpr size_t kSegmentSize = size_t{1} << 20;
+// Costs are in 1/16 bits.
+constexpr uint32_t kCostScale = 16;
+// Symbols per unit of the block split: blocks are made of whole units.
+constexpr size_t kUnitSymbols = 128;
+
+struct LevelParams {
+    int depth;        // tree nodes visited per position
+    int nice_length;  // a match this long ends the search and is taken whole
+    int all_lengths;  // every length up to this is tried; a longer match only whole
+    int block_passes; // parses of each block with its own statistics
+};
+
+constexpr LevelParams kLevels[kMaxLevel] = {
+    {4, 16, 16, 0},  {8, 24, 16, 1},   {12, 32, 16, 1},   {16, 48, 24, 1},    {20, 64, 24, 1},
+    {24, 96, 24, 1}, {32, 128, 32, 2}, {64, 192, 256, 3}, {128, 256, 256, 4},
+};
+
+struct Costs {
+    uint32_t char_cost[kCharSymbols];
+    uint32_t position_cost[kMaxPositionSymbols]; // extra bits included
+};
+
+// Code lengths for the statistics. A symbol that did not occur is priced as a rare
+// one would be, so that the parse may still choose it where it saves much.
+Costs CostsFrom(const BlockStats &stats, const MethodParams &params) {
+    Costs costs;
+    uint8_t lengths[kCharSymbols];
+    uint32_t total = 0;
+    for (uint32_t f : stats.char_freq) {
+        total += f;
+    }
+    BuildCodeLengths(stats.char_freq, kCharSymbols, kMaxCodeLength, lengths);
+    const uint32_t unseen_char =
+        std::min<uint32_t>(kMaxCodeLength, 2 + (32 - __builtin_clz(total | 1)));
+    for (int s = 0; s < kCharSymbols; ++s) {
+        costs.char_cost[s] = (lengths[s] != 0 ? lengths[s] : unseen_char) * kCostScale;
+    }
+    uint32_t matches = 0;
+    for (int j = 0; j < params.position_symbols; ++j) {
+        matches += stats.position_freq[j];
+    }
+    BuildCodeLengths(stats.position_freq, params.position_symbols, kMaxCodeLength, lengths);
+    const uint32_t unseen_position =
+        std::min<uint32_t>(kMaxCodeLength, 2 + (32 - __builtin_clz(matches | 1)));
+    for (int j = 0; j < kMaxPositionSymbols; ++j) {
+        const uint32_t extra = j > 1 ? j - 1 : 0;
+        const uint32_t code =
+            j < params.position_symbols && lengths[j] != 0 ? lengths[j] : unseen_position;
+        costs.position_cost[j] = (code + extra) * kCostScale;
+    }
+    return costs;
+}
+
+BlockStats StatsOf(const Symbol *symbols, size_t count) {
+    BlockStats stats;
+    stats.Add(symbols, count);
+    return stats;
+}
+
+size_t InputLength(const Symbol *symbols, size_t count) {
+    size_t length = 0;
+    for (size_t i = 0; i < count; ++i) {
+        length += symbols[i].length == 0 ? 1 : symbols[i].length;
+    }
+    return length;
+}
+
+class SegmentEncoder {
+  public:
+    SegmentEncoder(Method method, const uint8_t *data, size_t size, const LevelParams &level)
+        : data_(data), size_(size), params_(ParamsOf(method)), dictionary_(DictionarySize(method)),
+          level_(level), finder_(data, size, dictionary_, level.depth, level.nice_length) {}
+
+    // Encodes data[begin, end) as whole blocks into `out`.
+    void Encode(size_t begin, size_t end, BitWriter &out);
+
+  private:
+    void FindMatches(size_t begin, size_t end);
+    void Parse(size_t begin, size_t end, const Costs &costs, std::vector<Symbol> &out);
+    // The longest match at `pos`, cut at `end`; length 0 when none is left.
+    Symbol Longest(size_t pos, size_t end) const;
+    void LazyParse(size_t begin, size_t end, std::vector<Symbol> &out) const;
+    void EncodeBlock(size_t begin, size_t end, const Symbol *first, size_t count, BitWriter &out);
+    void Emit(const Symbol *symbols, size_t count, bool ends_stream, BitWriter &out) const;
+
+    const uint8_t *data_;
+    size_t size_;
+    MethodParams params_;
+    size_t dictionary_;
+    LevelParams level_;
+    MatchFinder finder_;
+
+    // Matches of the current segment: those of position p are
+    // matches_[match_start_[p - segment_]] up to the next position's start.
+    size_t segment_ = 0;
+    std::vector<Match> matches_;
+    std::vector<uint32_t> match_start_;
+
+    std::vector<uint32_t> path_cost_;
+    std::vector<Symbol> path_step_;
+    std::vector<Symbol> first_, best_, scratch_;
+};
+
+void SegmentEncoder::Encode(size_t begin, size_t end, BitWriter &out) {
+    const size_t primed = begin - std::min(begin, dictionary_);
+    finder_.Reset(primed);
+    for (size_t pos = primed; pos < begin; ++pos) {
+        finder_.Skip(pos);
+    }
+    FindMatches(begin, end);
+    LazyParse(begin, end, first_);
+    size_t from = 0, pos = begin;
+    for (size_t to : SplitBlocks(first_.data(), first_.size(), kUnitSymbols)) {
+        const size_t block_end = pos + InputLength(first_.data() + from, to - from);
+        EncodeBlock(pos, block_end, first_.data() + from, to - from, out);
+        from = to;
+        pos = block_end;
+    }
+}
+
+void SegmentEncoder::FindMatches(size_t begin, size_t end) {
+    segment_ = begin;
+    matches_.clear();
+    matches_.reserve(4 * (end - begin));
+    match_start_.resize(end - begin + 1);
+    Match found[kMaxMatch];
+    // Inside a match taken whole, only its continuation is offered, so that a path
+    // entering the run from elsewhere can still finish it.
+    size_t long_end = 0;
+    uint16_t long_distance = 0;
+    for (size_t pos = begin; pos < end; ++pos) {
+        match_start_[pos - begin] = static_cast<uint32_t>(matches_.size());
+        if (pos < long_end) {
+            finder_.Skip(pos);
+            const size_t rest = long_end - pos;
+            if (rest >= kMinMatch) {
+                matches_.push_back({static_cast<uint16_t>(rest), long_distance});
+            }
+            continue;
+        }
+        const int count = finder_.FindMatches(pos, found);
+        matches_.insert(matches_.end(), found, found + count);
+        if (count > 0 && found[count - 1].length >= level_.nice_length) {
+            long_end = pos + found[count - 1].length;
+            long_distance = found[count - 1].distance_code;
+        }
+    }
+    match_start_[end - begin] = static_cast<uint32_t>(matches_.size());
+}
+
+void SegmentEncoder::Parse(size_t begin, size_t end, const Costs &costs, std::vector<Symbol> &out) {
+    const size_t base = begin - segment_;
+    const size_t n = end - begin;
+    path_cost_.resize(n + 1);
+    path_step_.resize(n);
+    const uint32_t *const length_cost = costs.char_cost + (kLiterals - kMinMatch);
+    const unsigned all_lengths = static_cast<unsigned>(level_.all_lengths);
+    path_cost_[n] = 0;
+    for (size_t k = n; k-- > 0;) {
+        const uint8_t literal = data_[begin + k];
+        uint32_t best = costs.char_cost[literal] + path_cost_[k + 1];
+        // The best choice so far as (length, distance code); length 0 is the literal.
+        uint32_t best_length = 0, best_value = literal;
+        const Match *m = matches_.data() + match_start_[base + k];
+        const Match *const m_end = matches_.data() + match_start_[base + k + 1];
+        const unsigned limit = static_cast<unsigned>(std::min<size_t>(n - k, kMaxMatch));
+        const uint32_t *const cost_after = path_cost_.data() + k;
+        // The matches come in increasing length; each serves the lengths from the one
+        // after the previous match's up to its own. The comparisons are made without
+        // branches: which length wins is hard to predict.
+        for (unsigned length = kMinMatch; m != m_end && length <= limit; ++m) {
+            const unsigned longest = std::min<unsigned>(m->length, limit);
+            const uint32_t position = costs.position_cost[PositionSymbol(m->distance_code)];
+            const unsigned stop = std::min(longest, all_lengths);
+            uint32_t range_best = UINT32_MAX, range_length = 0;
+            for (; length <= stop; ++length) {
+                const uint32_t c = length_cost[length] + cost_after[length];
+                const bool better = c < range_best;
+                range_best = better ? c : range_best;
+                range_length = better ? length : range_length;
+            }
+            if (longest >= length) {
+                const uint32_t c = length_cost[longest] + cost_after[longest];
+                if (c < range_best) {
+                    range_best = c;
+                    range_length = longest;
+                }
+                length = longest + 1;
+            }
+            if (range_best != UINT32_MAX && range_best + position < best) {
+                best = range_best + position;
+                best_length = range_length;
+                best_value = m->distance_code;
+            }
+        }
+        path_cost_[k] = best;
+        path_step_[k] = {static_cast<uint16_t>(best_length), static_cast<uint16_t>(best_value)};
+    }
+    out.clear();
+    for (size_t k = 0; k < n;) {
+        out.push_back(path_step_[k]);
+        k += path_step_[k].length == 0 ? 1 : path_step_[k].length;
+    }
+}
+
+Symbol SegmentEncoder::Longest(size_t pos, size_t end) const {
+    const uint32_t first = match_start_[pos - segment_];
+    const uint32_t last = match_start_[pos - segment_ + 1];
+    if (first == last) {
+        return {0, 0};
+    }
+    const Match m = matches_[last - 1];
+    const size_t length = std::min<size_t>(m.length, end - pos);
+    return {static_cast<uint16_t>(length >= kMinMatch ? length : 0), m.distance_code};
+}
+
+// Takes the longest match unless the next position has a longer one.
+void SegmentEncoder::LazyParse(size_t begin, size_t end, std::vector<Symbol> &out) const {
+    out.clear();
+    for (size_t pos = begin; pos < end;) {
+        const Symbol longest = Longest(pos, end);
+        if (longest.length != 0 &&
+            (pos + 1 == end || Longest(pos + 1, end).length <= longest.length)) {
+            out.push_back(longest);
+            pos += longest.length;
+        } else {
+            out.push_back({0, data_[pos]});
+            ++pos;
+        }
+    }
+}
+
+// Parses the block again by cost with the statistics of its lazy parse, then, as
+// the level asks, with those of each new parse while that makes it smaller. The
+// first parse by cost is taken without a check: the lazy parse is one of the paths
+// it chose from, so under the lazy parse's code it is no dearer, and its own code
+// is cheaper still.
+void SegmentEncoder::EncodeBlock(size_t begin, size_t end, const Symbol *first, size_t count,
+                                 BitWriter &out) {
+    const bool ends_stream = end == size_;
+    if (level_.block_passes == 0) {
+        Emit(first, count, ends_stream, out);
+        return;
+    }
+    BlockStats stats = StatsOf(first, count);
+    Parse(begin, end, CostsFrom(stats, params_), best_);
+    uint64_t best_bits = 0;
+    for (int pass = 1; pass < level_.block_passes; ++pass) {
+        stats = StatsOf(best_.data(), best_.size());
+        if (pass == 1) {
+            best_bits = BlockBits(stats, MakeBlockCode(stats, params_), params_);
+        }
+        Parse(begin, end, CostsFrom(stats, params_), scratch_);
+        const BlockStats next = StatsOf(scratch_.data(), scratch_.size());
+        const uint64_t bits = BlockBits(next, MakeBlockCode(next, params_), params_);
+        if (bits >= best_bits) {
+            break;
+        }
+        best_bits = bits;
+        best_.swap(scratch_);
+    }
+    Emit(best_.data(), best_.size(), ends_stream, out);
+}
+
+void SegmentEncoder::Emit(const Symbol *symbols, size_t count, bool ends_stream,
+                          BitWriter &out) const {
+    // The last symbol of the stream gets a block of its own, where it costs no bits:
+    // some decoders (unar) peek further ahead than the code they decode, and fail
+    // when that reaches past the end, while others (7z) refuse bytes left unused.
+    if (ends_stream && count > 1) {
+        Emit(symbols, count - 1, false, out);
+        Emit(symbols + count - 1, 1, false, out);
+        return;
+    }
+    // A new parse can make a block longer than a block may be; it is then halved.
+    if (count > kMaxBlockSymbols) {
+        Emit(symbols, count / 2, false, out);
+        Emit(symbols + count / 2, count - count / 2, false, out);
+        return;
+    }
+    const BlockStats stats = StatsOf(symbols, count);
+    WriteBlock(out, symbols, count, stats, MakeBlockCode(stats, params_), params_);
+}
+
+} // namespace
+
+std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size, int level,
+                              int threads) {
+    if (size == 0) {
+        return {};
+    }
+    const LevelParams &params = kLevels[std::clamp(level, kMinLevel, kMaxLevel) - 1];
+    const size_t segments = (size + kSegmentSize - 1) / kSegmentSize;
+    std::vector<BitWriter> parts(segments);
+    const int workers = static_cast<int>(std::min<size_t>(segments, ThreadCount(threads)));
+    std::atomic<size_t> next{0};
+    // One encoder per thread, each taking the next segment not yet taken.
+    ParallelFor(workers, workers, [&](size_t) {
+        SegmentEncoder encoder(method, data, size, params);
+        for (size_t s; (s = next++) < segments;) {
+            encoder.Encode(s * kSegmentSize, std::min(size, (s + 1) * kSegmentSize), parts[s]);
+        }
+    });
+    BitWriter &out = parts[0];
+    for (size_t s = 1; s < segments; ++s) {
+        out.Append(parts[s]);
+    }
+    out.Flush();
+    return std::move(out.Bytes());
+}
+
+} // namespace lzhsfx

@@ -1,0 +1,27 @@
+// The -lh5-, -lh6- and -lh7- encoder: compresses a buffer into the packed stream of
+// one archive member.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "lzh_format.h"
+
+namespace lzhsfx {
+
+constexpr int kMinLevel = 1;
+constexpr int kMaxLevel = 9;
+constexpr int kDefaultLevel = 6;
+
+// Compresses `size` bytes with `method` at `level` (kMinLevel, fastest, to
+// kMaxLevel, smallest; values outside are clamped), on up to `threads` threads (0:
+// one per processor; input of more than 1 MiB gains from more than one). No copy
+// reaches further back than the method's dictionary. The result depends on the
+// method, level and data only. The stream ends with its last code and the zero bits
+// that fill its last byte. Empty input gives an empty stream. The result may be
+// larger than the input; the archive writer then stores the data instead.
+std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size,
+                              int level = kDefaultLevel, int threads = 1);
+
+} // namespace lzhsfx

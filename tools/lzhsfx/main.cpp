@@ -1,0 +1,289 @@
+// lzhsfx: builds self-extracting LZH installers for 32-bit Windows, and lists, tests
+// and extracts installers and plain .lzh archives without running them.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli/build_installer.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "encoder.h"
+
+namespace {
+
+const char kUsage[] = R"(usage: lzhsfx build -o OUT [options] PATH...
+       lzhsfx build -o OUT [options] --from-archive ARCHIVE.lzh
+       lzhsfx list FILE
+       lzhsfx test FILE
+       lzhsfx extract FILE [-d DIR] [--force]
+
+build: makes the installer OUT from the stub, its settings and an archive of the
+files and folders PATH... (members named relative to each PATH's parent, sorted;
+folders become directory entries), or of an existing archive.
+  -o, --output OUT         the installer to write (replaced only when complete)
+  --stub FILE              the stub (default: sfxstub.exe beside lzhsfx, then
+                           ../win32/sfxstub.exe from it, as in the build tree)
+  --method lh0|lh5|lh6|lh7 compression (default lh7; a file that does not shrink
+                           is stored)
+  --level 1-9              encoder effort (default 6)
+  --threads N              compressing threads (default: one per processor)
+  --from-archive FILE      wrap an existing .lzh: level-2 headers as they stand,
+                           level-0/1 headers rewritten as level 2, data unchanged
+  --notice FILE            a UTF-8 text the installer shows first, in a Yes/No box
+  --directives FILE        a UTF-8 text of setup directives ($WindowTitle= ...)
+  --verify                 decode the written installer before keeping it
+ settings record (texts in UTF-8, stored as Shift-JIS; limits in Shift-JIS bytes):
+  --title TEXT             window and message box caption (40 bytes)
+  --install-title TEXT     text above the folder field (40 bytes)
+  --install-dir DIR        proposed folder, may start with %ProgramFiles% etc. (255)
+  --command CMD            started in the folder after installing (258)
+  --auto-start             press OK by itself after 0.7 s (flag 0x01)
+  --overwrite              overwrite existing files without asking (flag 0x02)
+  --checksum               guard the archive with a checksum (flag 0x04)
+  --no-skip-not-newer, --ask-newer
+                           do not keep existing files that are as new as the
+                           member or newer without a word: ask about them too, or
+                           overwrite them with --overwrite (flag 0x08)
+  --restore-attributes     give the files their stored DOS attributes
+
+list: the settings of an installer and every member: method, sizes, ratio, time
+  (UTC), CRC, attributes and name.
+test: decodes every member as the installer would and checks every CRC and the
+  archive checksum; the exit status is 1 after any fault.
+extract: writes every member under DIR (default: the current folder), names in
+  UTF-8, with their times; a member whose path would leave DIR is refused, and an
+  existing file is kept unless --force is given.
+
+FILE is an installer (found by its settings record) or a plain .lzh; MS-DOS
+times of level-0/1 headers are read as local time (TZ). Progress is shown on a
+terminal; --quiet leaves only errors.
+)";
+
+// Bad command-line use: the message, then a pointer to the usage.
+class UsageError : public cli::Failure {
+  public:
+    using cli::Failure::Failure;
+};
+
+class Arguments {
+  public:
+    Arguments(int argc, char **argv) : args_(argv + 1, argv + argc) {}
+
+    bool Done() const {
+        return at_ >= args_.size();
+    }
+    // The next argument; an option's value given as --name=value is split off.
+    std::string Next() {
+        std::string a = args_[at_++];
+        if (a.size() > 2 && a.compare(0, 2, "--") == 0 && !only_operands_) {
+            const size_t equals = a.find('=');
+            if (equals != std::string::npos) {
+                pending_ = a.substr(equals + 1);
+                has_pending_ = true;
+                a.resize(equals);
+            }
+        }
+        return a;
+    }
+    std::string Value(const std::string &option) {
+        if (has_pending_) {
+            has_pending_ = false;
+            return pending_;
+        }
+        if (Done()) {
+            throw UsageError(option + " needs a value");
+        }
+        return args_[at_++];
+    }
+    // Refuses "--flag=value" for an option that takes none.
+    void NoValue(const std::string &option) {
+        if (has_pending_) {
+            throw UsageError(option + " takes no value");
+        }
+    }
+    bool IsOption(const std::string &a) {
+        if (only_operands_) {
+            return false;
+        }
+        if (a == "--") {
+            only_operands_ = true;
+            return false;
+        }
+        return a.size() > 1 && a[0] == '-';
+    }
+
+  private:
+    std::vector<std::string> args_;
+    size_t at_ = 0;
+    std::string pending_;
+    bool has_pending_ = false;
+    bool only_operands_ = false;
+};
+
+int Number(const std::string &option, const std::string &value, int low, int high) {
+    char *end = nullptr;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != 0 || n < low || n > high) {
+        throw UsageError(option + " takes a number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not \"" + value + "\"");
+    }
+    return static_cast<int>(n);
+}
+
+// Seconds east of UTC of the local zone, for the MS-DOS times of old headers.
+int32_t LocalZoneOffset() {
+    const time_t now = std::time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    return static_cast<int32_t>(local.tm_gmtoff);
+}
+
+int Build(Arguments &args) {
+    cli::BuildOptions o;
+    o.level = lzhsfx::kDefaultLevel;
+    o.dos_time_offset = LocalZoneOffset();
+    bool from_archive = false;
+    while (!args.Done()) {
+        const std::string a = args.Next();
+        if (!args.IsOption(a)) {
+            if (a != "--") {
+                o.paths.push_back(a);
+            }
+            continue;
+        }
+        auto flag = [&](uint8_t bit) {
+            args.NoValue(a);
+            o.settings.flags |= bit;
+        };
+        if (a == "-o" || a == "--output") {
+            o.output = args.Value(a);
+        } else if (a == "--stub") {
+            o.stub = args.Value(a);
+        } else if (a == "--method") {
+            const std::string m = args.Value(a);
+            if (m != "lh0" && m != "lh5" && m != "lh6" && m != "lh7") {
+                throw UsageError("unknown method \"" + m + "\": use lh0, lh5, lh6 or lh7");
+            }
+            o.method = m[2];
+        } else if (a == "--level") {
+            o.level = Number(a, args.Value(a), lzhsfx::kMinLevel, lzhsfx::kMaxLevel);
+        } else if (a == "--threads") {
+            o.threads = Number(a, args.Value(a), 1, 1024);
+        } else if (a == "--from-archive") {
+            o.from_archive = args.Value(a);
+            from_archive = true;
+        } else if (a == "--notice") {
+            o.notice_file = args.Value(a);
+        } else if (a == "--directives") {
+            o.directives_file = args.Value(a);
+        } else if (a == "--title") {
+            o.settings.title = args.Value(a);
+        } else if (a == "--install-title") {
+            o.settings.install_title = args.Value(a);
+        } else if (a == "--install-dir") {
+            o.settings.install_dir = args.Value(a);
+        } else if (a == "--command") {
+            o.settings.command = args.Value(a);
+        } else if (a == "--auto-start") {
+            flag(cli::kAutoStart);
+        } else if (a == "--overwrite") {
+            flag(cli::kOverwriteSilently);
+        } else if (a == "--checksum") {
+            flag(cli::kArchiveChecksum);
+        } else if (a == "--no-skip-not-newer" || a == "--ask-newer") {
+            flag(cli::kNoSkipNotNewer);
+        } else if (a == "--restore-attributes") {
+            args.NoValue(a);
+            o.settings.restore_attributes = true;
+        } else if (a == "--verify") {
+            args.NoValue(a);
+            o.verify = true;
+        } else if (a == "-q" || a == "--quiet") {
+            args.NoValue(a);
+            cli::SetQuiet(true);
+        } else {
+            throw UsageError("unknown option " + a);
+        }
+    }
+    if (o.output.empty()) {
+        throw UsageError("build needs the output: -o OUT");
+    }
+    if (from_archive && !o.paths.empty()) {
+        throw UsageError("--from-archive takes no PATH as well");
+    }
+    if (!from_archive && o.paths.empty()) {
+        throw UsageError("build needs a PATH to pack, or --from-archive");
+    }
+    cli::BuildInstaller(o);
+    return 0;
+}
+
+int Inspect(const std::string &command, Arguments &args) {
+    std::string file, folder = ".";
+    bool force = false;
+    while (!args.Done()) {
+        const std::string a = args.Next();
+        if (!args.IsOption(a)) {
+            if (a == "--") {
+                continue;
+            }
+            if (!file.empty()) {
+                throw UsageError(command + " takes one FILE");
+            }
+            file = a;
+        } else if (command == "extract" && (a == "-d" || a == "--directory")) {
+            folder = args.Value(a);
+        } else if (command == "extract" && (a == "-f" || a == "--force")) {
+            args.NoValue(a);
+            force = true;
+        } else if (a == "-q" || a == "--quiet") {
+            args.NoValue(a);
+            cli::SetQuiet(true);
+        } else {
+            throw UsageError("unknown option " + a);
+        }
+    }
+    if (file.empty()) {
+        throw UsageError(command + " needs a FILE");
+    }
+    const int32_t zone = LocalZoneOffset();
+    if (command == "list") {
+        return cli::ListArchive(file, zone);
+    }
+    if (command == "test") {
+        return cli::TestArchive(file, zone) == 0 ? 0 : 1;
+    }
+    return cli::ExtractArchive(file, folder, force, zone);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Arguments args(argc, argv);
+    try {
+        if (args.Done()) {
+            throw UsageError("no command given");
+        }
+        const std::string command = args.Next();
+        if (command == "-h" || command == "--help" || command == "help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (command == "build") {
+            return Build(args);
+        }
+        if (command == "list" || command == "test" || command == "extract") {
+            return Inspect(command, args);
+        }
+        throw UsageError("unknown command \"" + command + "\"");
+    } catch (const UsageError &e) {
+        cli::PrintError(std::string(e.what()) + " (lzhsfx --help shows the usage)");
+        return 2;
+    } catch (const std::exception &e) {
+        cli::PrintError(e.what());
+        return 1;
+    }
+}
