@@ -1,39 +1,28 @@
 """Builds an installer of examples/sample with its notice and setup directives, runs it
 under Wine with an automatic start into a fresh folder, and lists what it installed."""
 
+import subprocess
 import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "wine"))
 
-import installer  # noqa: E402
 import winehelper  # noqa: E402
-from installer import Member  # noqa: E402
 
 STUB = ROOT / "build" / "win32" / "sfxstub.exe"
+LZHSFX = ROOT / "build" / "host" / "lzhsfx"
 SAMPLE = ROOT / "examples" / "sample"
 TITLE = "lzhsfx サンプル"
 
 
-def shift_jis(path):
-    """A UTF-8 text file as the stub reads texts: Shift-JIS with CR LF line ends."""
-    text = path.read_text(encoding="utf-8").replace("\r\n", "\n").replace("\n", "\r\n")
-    return text.encode("cp932")
-
-
-def sample_members():
-    # The directives come first, so that the notice already shows the sample's title.
-    members = [Member("$", shift_jis(ROOT / "examples" / "setup.txt")),
-               Member("!", shift_jis(ROOT / "examples" / "notice.txt"))]
-    for path in sorted(SAMPLE.rglob("*")):
-        rel = path.relative_to(SAMPLE)
-        folder = "/".join(rel.parts[:-1])
-        if path.is_dir():
-            members.append(Member(dir="/".join(rel.parts), directory=True))
-        else:
-            members.append(Member(rel.name, path.read_bytes(), dir=folder))
-    return members
+def build_installer(target):
+    """The sample installer, made by the tool: the notice and directives it is given become
+    the members "!" and "$" (the directives first), then the sample's files and folders."""
+    subprocess.run([str(LZHSFX), "build", "-o", str(target), "--stub", str(STUB),
+                    "--notice", str(ROOT / "examples" / "notice.txt"),
+                    "--directives", str(ROOT / "examples" / "setup.txt"),
+                    *(str(p) for p in sorted(SAMPLE.iterdir()))], check=True)
 
 
 def main():
@@ -41,7 +30,7 @@ def main():
         work = wine.drive_c / "demo"
         work.mkdir(exist_ok=True)
         target = work / "sample-setup.exe"
-        installer.make_installer(STUB, target, installer.archive(sample_members()))
+        build_installer(target)
         print(f"installer: {target} ({target.stat().st_size} bytes)", flush=True)
 
         destination = wine.drive_c / "demo-installed"

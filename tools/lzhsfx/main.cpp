@@ -54,8 +54,9 @@ list: the settings of an installer and every member: method, sizes, ratio, time
 test: decodes every member as the installer would and checks every CRC and the
   archive checksum; the exit status is 1 after any fault.
 extract: writes every member under DIR (default: the current folder), names in
-  UTF-8, with their times; a member whose path would leave DIR is refused, and an
-  existing file is kept unless --force is given.
+  UTF-8, with their times, the notice and directives as the files "!" and "$"; a
+  member whose path would leave DIR is refused, and an existing file is kept
+  unless --force is given.
 
 FILE is an installer (found by its settings record) or a plain .lzh; MS-DOS
 times of level-0/1 headers are read as local time (TZ). Progress is shown on a

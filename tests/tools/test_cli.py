@@ -1,0 +1,840 @@
+"""Tests of lzhsfx, the packager's command-line tool, driving the built binary.
+
+Installers are built with a small stand-in stub (a DOS header whose PE header lies behind
+the settings record), so the host tree alone runs them; the archive part of each is checked
+with the LHA peers of the machine (lhasa, 7z, lsar) and archives made by jlha are read back.
+
+    LZHSFX=build/host/lzhsfx python3 tests/tools/test_cli.py [-v]
+"""
+
+import os
+import pty
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+LZHSFX = Path(os.environ.get("LZHSFX", ROOT / "build" / "host" / "lzhsfx"))
+
+SETTINGS_OFFSET, SETTINGS_SIZE = 512, 603
+FLAGS_AT, RESTORE_AT = SETTINGS_OFFSET + 601, SETTINGS_OFFSET + 602
+TIME = 1600000000  # a fixed time stamp for the inputs
+# jlha stores names in the locale's Japanese code page; UTC keeps level-0/1 times plain.
+JAPANESE = dict(os.environ, LC_ALL="ja_JP.UTF-8", TZ="UTC")
+
+
+def crc16(data):
+    """CRC-16/ARC, table-free."""
+    crc = 0
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+    return crc
+
+
+def fake_stub(size=3000):
+    """A stand-in for sfxstub.exe: "MZ", the PE header at 0x4D0, an empty settings area."""
+    stub = bytearray(size)
+    stub[0:2] = b"MZ"
+    struct.pack_into("<I", stub, 0x3C, 0x4D0)
+    stub[0x4D0:0x4D4] = b"PE\0\0"
+    for i in range(0x4D4, size):
+        stub[i] = (i * 7) & 0xFF
+    return bytes(stub)
+
+
+def text_like(size, seed):
+    """Words and lines, compressible like a text file."""
+    rng = random.Random(seed)
+    words = ("the archive member header install program folder file window setup copy data "
+             "code block table of and to a is with for on that Windows LZH").split()
+    out, n = [], 0
+    while n < size:
+        w = rng.choice(words[:8]) if rng.random() < 0.7 else rng.choice(words)
+        w += "\n" if rng.random() < 0.08 else " "
+        out.append(w)
+        n += len(w)
+    return "".join(out).encode()[:size]
+
+
+def lzh_member(name, data=b"", method=b"-lh0-", time=TIME, unpacked=None):
+    """A level-2 member with the whole path, "/" included, in its file-name record."""
+    records = [(0x00, b"\0\0"), (0x01, name)]
+    size = len(data) if unpacked is None else unpacked
+    head = bytearray(struct.pack("<H5sIIIBBHcH", 0, method, len(data), size, time, 0x20, 2,
+                                 crc16(data), b"W", 3 + len(records[0][1])))
+    crc_at = len(head) + 1
+    for i, (kind, body) in enumerate(records):
+        following = 3 + len(records[i + 1][1]) if i + 1 < len(records) else 0
+        head += bytes([kind]) + body + struct.pack("<H", following)
+    struct.pack_into("<H", head, 0, len(head))
+    struct.pack_into("<H", head, crc_at, crc16(bytes(head)))
+    return bytes(head) + data
+
+
+def members_of(archive):
+    """Every level-2 member of an archive: offsets, method, sizes, CRC, names (raw bytes)."""
+    found, at = [], 0
+    while at + 2 <= len(archive):
+        size, = struct.unpack_from("<H", archive, at)
+        if size == 0:
+            break
+        method = archive[at + 2:at + 7]
+        packed, unpacked, time = struct.unpack_from("<III", archive, at + 7)
+        attribute, level, crc = archive[at + 19], archive[at + 20], \
+            struct.unpack_from("<H", archive, at + 21)[0]
+        names, record = {}, at + 24
+        while True:
+            record_size, = struct.unpack_from("<H", archive, record)
+            if record_size == 0:
+                break
+            names[archive[record + 2]] = archive[record + 3:record + record_size]
+            record += record_size
+        found.append(dict(header=at, data=at + size, method=method, packed=packed,
+                          size=unpacked, time=time, attribute=attribute, level=level, crc=crc,
+                          name=names.get(0x01, b""), dir=names.get(0x02, b"")))
+        at += size + packed
+    return found
+
+
+def archive_part(installer):
+    """The archive behind the stub: from ArchiveOffset, past the checksum when there is one."""
+    offset, = struct.unpack_from("<I", installer, SETTINGS_OFFSET)
+    return installer[offset + (2 if installer[FLAGS_AT] & 0x04 else 0):]
+
+
+def run(*args, cwd=None, env=None):
+    return subprocess.run([str(a) for a in args], cwd=cwd, env=env, capture_output=True)
+
+
+def lzhsfx(*args, **kw):
+    return run(LZHSFX, *args, **kw)
+
+
+def tree_files(folder):
+    """{relative path: (bytes, mtime)} of the files and {relative path} of the folders."""
+    files, folders = {}, set()
+    for p in sorted(Path(folder).rglob("*")):
+        rel = p.relative_to(folder).as_posix()
+        if p.is_dir():
+            folders.add(rel)
+        else:
+            files[rel] = (p.read_bytes(), int(p.stat().st_mtime))
+    return files, folders
+
+
+class ToolTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = Path(tempfile.mkdtemp(prefix="lzhsfx-cli-"))
+        self.stub = self.tmp / "stub.exe"
+        self.stub.write_bytes(fake_stub())
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def write(self, rel, data, time=TIME):
+        p = self.tmp / rel
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data if isinstance(data, bytes) else data.encode())
+        os.utime(p, (time, time))
+        return p
+
+    def build(self, out, *args, ok=True):
+        r = lzhsfx("build", "--stub", self.stub, "-o", out, *args)
+        if ok:
+            self.assertEqual(r.returncode, 0, r.stderr.decode())
+        return r
+
+    def assert_refused(self, r, *phrases, out=None, status=1):
+        """A failed command: its status, its message, and no output or temporary left."""
+        err = r.stderr.decode()
+        self.assertEqual(r.returncode, status, err)
+        for phrase in phrases:
+            self.assertIn(phrase, err)
+        if out is not None:
+            self.assertFalse(Path(out).exists(), f"{out} was written")
+            leftovers = [p.name for p in Path(out).parent.glob(Path(out).name + ".tmp-*")]
+            self.assertEqual(leftovers, [])
+
+    def assert_peers_pass(self, archive_file):
+        for command in (["lhasa", "t"], ["7z", "t"], ["lsar", "-t"]):
+            r = run(*command, archive_file)
+            self.assertEqual(r.returncode, 0, f"{command[0]}: {r.stdout.decode()} "
+                                              f"{r.stderr.decode()}")
+
+
+class RoundTrip(ToolTest):
+    """Every installer the tool builds is a sound archive for the peers, the tool's own test
+    and its extraction, at the sizes where the encoder and the decoder change gear."""
+
+    def sample_tree(self, big=False):
+        root = self.tmp / "in" / "payload"
+        self.write("in/payload/empty.bin", b"")
+        self.write("in/payload/one.bin", b"x")
+        for n in (65535, 65536, 65537):
+            self.write(f"in/payload/text{n}.txt", text_like(n, n))
+        self.write("in/payload/noise.bin", random.Random(7).randbytes(150000))
+        self.write("in/payload/docs/説明.txt", "日本語のテキストです。\n".encode("utf-8") * 40)
+        (root / "nested" / "deeper" / "empty").mkdir(parents=True)
+        if big:
+            self.write("in/payload/big.txt", text_like(2 << 20, 99))
+        for folder in sorted(root.rglob("*"), reverse=True) + [root]:
+            if folder.is_dir():
+                os.utime(folder, (TIME - 60, TIME - 60))
+        return root
+
+    def test_every_method_passes_the_peers_and_extracts_back(self):
+        for method in ("lh0", "lh5", "lh6", "lh7"):
+            with self.subTest(method=method):
+                work = self.tmp / method
+                work.mkdir()
+                root = self.sample_tree(big=method == "lh7")
+                out = work / "setup.exe"
+                extra = ["--checksum"] if method in ("lh5", "lh7") else []
+                self.build(out, "--method", method, *extra, root)
+                installer = out.read_bytes()
+                part = work / "part.lzh"
+                part.write_bytes(archive_part(installer))
+                self.assert_peers_pass(part)
+                self.assertEqual(lzhsfx("test", out).returncode, 0)
+
+                methods = {m["method"] for m in members_of(part.read_bytes())}
+                if method == "lh0":
+                    self.assertEqual(methods, {b"-lh0-", b"-lhd-"})
+                else:
+                    self.assertIn(f"-{method}-".encode(), methods)
+
+                r = lzhsfx("extract", out, "-d", work / "x")
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                want_files, want_folders = tree_files(root.parent)
+                got_files, got_folders = tree_files(work / "x")
+                self.assertEqual(got_files, want_files)
+                self.assertEqual(got_folders, want_folders)
+                self.assertEqual(int((work / "x" / "payload" / "nested").stat().st_mtime),
+                                 TIME - 60)
+                shutil.rmtree(self.tmp / "in")
+
+    def test_incompressible_and_empty_files_are_stored(self):
+        root = self.sample_tree()
+        out = self.tmp / "setup.exe"
+        self.build(out, root)
+        by_name = {m["name"]: m for m in members_of(archive_part(out.read_bytes()))}
+        self.assertEqual(by_name[b"noise.bin"]["method"], b"-lh0-")
+        self.assertEqual(by_name[b"empty.bin"]["method"], b"-lh0-")
+        self.assertEqual(by_name[b"empty.bin"]["packed"], 0)
+        self.assertEqual(by_name[b"text65536.txt"]["method"], b"-lh7-")
+        self.assertEqual(by_name[b"text65537.txt"]["crc"],
+                         crc16((root / "text65537.txt").read_bytes()))
+
+    def test_lhasa_extracts_what_the_tool_extracts(self):
+        root = self.sample_tree()
+        out = self.tmp / "setup.exe"
+        self.build(out, root)
+        part = self.tmp / "part.lzh"
+        part.write_bytes(archive_part(out.read_bytes()))
+        (self.tmp / "lhasa").mkdir()
+        self.assertEqual(run("lhasa", f"xfqw={self.tmp / 'lhasa'}", part).returncode, 0)
+        self.assertEqual(lzhsfx("extract", out, "-d", self.tmp / "ours").returncode, 0)
+        theirs = {k.encode("utf-8", "surrogateescape").decode("cp932"): v
+                  for k, v in tree_files(self.tmp / "lhasa")[0].items()}
+        self.assertEqual(tree_files(self.tmp / "ours")[0], theirs)
+
+    def test_list_shows_names_in_utf8_with_method_size_and_crc(self):
+        self.write("in/日本語/ファイル.txt", text_like(5000, 3))
+        out = self.tmp / "setup.exe"
+        self.build(out, self.tmp / "in" / "日本語")
+        r = lzhsfx("list", out)
+        self.assertEqual(r.returncode, 0)
+        listing = r.stdout.decode()
+        crc = f"{crc16(text_like(5000, 3)):04X}"
+        line = next(l for l in listing.splitlines() if l.endswith("日本語/ファイル.txt"))
+        self.assertTrue(line.startswith("-lh7-"), line)
+        self.assertIn(" 5000 ", line)
+        self.assertIn(crc, line)
+        self.assertIn("2020-09-13 12:26:40", line)  # TIME, in UTC
+        self.assertIn("日本語/", listing)
+
+
+class JlhaArchives(ToolTest):
+    """`lzhsfx test` and `extract` agree with lhasa on archives jlha made."""
+
+    def jlha(self, options, folder, name):
+        target = self.tmp / name
+        r = run("jlha", options, target, folder.name, cwd=folder.parent, env=JAPANESE)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        return target
+
+    def source(self):
+        self.write("src/d/テキスト.txt", text_like(80000, 5))
+        self.write("src/d/sub/noise.bin", random.Random(3).randbytes(20000))
+        self.write("src/d/sub/a.txt", b"a\n")
+        return self.tmp / "src" / "d"
+
+    def test_test_and_extract_agree_with_lhasa(self):
+        folder = self.source()
+        for method in ("co5", "co6", "co7"):
+            with self.subTest(method=method):
+                archive = self.jlha(method, folder, f"{method}.lzh")
+                self.assertEqual(run("lhasa", "t", archive).returncode, 0)
+                r = lzhsfx("test", archive)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                ours, theirs = self.tmp / f"ours-{method}", self.tmp / f"lhasa-{method}"
+                theirs.mkdir()
+                self.assertEqual(run("lhasa", f"xfqw={theirs}", archive).returncode, 0)
+                self.assertEqual(lzhsfx("extract", archive, "-d", ours).returncode, 0)
+                lhasa_files = {k.encode("utf-8", "surrogateescape").decode("cp932"): v
+                               for k, v in tree_files(theirs)[0].items()}
+                self.assertEqual(tree_files(ours)[0], lhasa_files)
+                self.assertIn("d/テキスト.txt", tree_files(ours)[0])
+
+    def test_damaged_packed_data_fails_for_both(self):
+        archive = self.jlha("co7", self.source(), "x.lzh")
+        data = bytearray(archive.read_bytes())
+        victim = next(m for m in members_of(bytes(data)) if m["method"] == b"-lh7-")
+        data[victim["data"] + victim["packed"] // 2] ^= 0x55
+        archive.write_bytes(bytes(data))
+        self.assertNotEqual(run("lhasa", "t", archive).returncode, 0)
+        r = lzhsfx("test", archive)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("テキスト.txt", r.stderr.decode())
+
+
+class FromArchive(ToolTest):
+    """--from-archive wraps level-2 archives as they are and rewrites level-0/1 headers."""
+
+    def jlha_level(self, level):
+        self.write("src/d/テキスト.txt", text_like(50000, 8))
+        self.write("src/d/sub/b.txt", b"b" * 300)
+        target = self.tmp / f"level{level}.lzh"
+        options = "co5" if level == 2 else f"a{level}o5"
+        r = run("jlha", options, target, "d", cwd=self.tmp / "src", env=JAPANESE)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual(target.read_bytes()[20], level)
+        return target
+
+    def test_a_level2_archive_is_wrapped_byte_for_byte(self):
+        source = self.jlha_level(2)
+        out = self.tmp / "setup.exe"
+        self.build(out, "--from-archive", source)
+        self.assertEqual(archive_part(out.read_bytes()), source.read_bytes())
+        self.assertEqual(lzhsfx("test", out).returncode, 0)
+
+    def test_level0_and_level1_headers_become_level2_with_the_data_unchanged(self):
+        for level in (0, 1):
+            with self.subTest(level=level):
+                source = self.jlha_level(level)
+                out = self.tmp / f"setup{level}.exe"
+                self.build(out, "--from-archive", source, "--checksum",
+                           "--notice", self.write("notice.txt", "ok?\n"))
+                part = archive_part(out.read_bytes())
+                members = members_of(part)
+                self.assertEqual({m["level"] for m in members}, {2})
+                original = source.read_bytes()
+                for m in members[1:]:
+                    self.assertIn(part[m["data"]:m["data"] + m["packed"]], original)
+                (self.tmp / "part.lzh").write_bytes(part)
+                self.assert_peers_pass(self.tmp / "part.lzh")
+                r = lzhsfx("extract", out, "-d", self.tmp / f"x{level}", env=JAPANESE)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                self.assertEqual((self.tmp / f"x{level}" / "d" / "テキスト.txt").read_bytes(),
+                                 text_like(50000, 8))
+                shutil.rmtree(self.tmp / "src")
+
+    def test_plain_level0_archives_are_listed_and_tested(self):
+        source = self.jlha_level(0)
+        r = lzhsfx("list", source, env=JAPANESE)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertIn("d/テキスト.txt", r.stdout.decode())
+        self.assertEqual(lzhsfx("test", source, env=JAPANESE).returncode, 0)
+
+    def test_a_member_the_installer_cannot_extract_is_refused_and_the_old_output_kept(self):
+        archive = self.tmp / "lh1.lzh"
+        archive.write_bytes(lzh_member(b"ok.txt", b"fine") +
+                            lzh_member(b"old.txt", b"\x12\x34", method=b"-lh1-") + b"\0")
+        out = self.write("setup.exe", b"the previous installer")
+        r = self.build(out, "--from-archive", archive, ok=False)
+        self.assert_refused(r, "old.txt", "-lh1-")
+        self.assertEqual(out.read_bytes(), b"the previous installer")
+        self.assertEqual(sorted(p.name for p in self.tmp.iterdir()),
+                         ["lh1.lzh", "setup.exe", "stub.exe"])
+
+    def test_an_installer_or_a_second_notice_is_refused(self):
+        out = self.tmp / "setup.exe"
+        self.build(out, self.write("a.txt", "a"))
+        self.assert_refused(self.build(self.tmp / "again.exe", "--from-archive", out, ok=False),
+                            "not an LZH archive", out=self.tmp / "again.exe")
+        archive = self.tmp / "notice.lzh"
+        archive.write_bytes(lzh_member(b"!", b"hello") + b"\0")
+        notice = self.write("n.txt", "n")
+        r = self.build(self.tmp / "two.exe", "--from-archive", archive, "--notice", notice,
+                       ok=False)
+        self.assert_refused(r, "already holds the installer's notice", out=self.tmp / "two.exe")
+
+
+class Encodings(ToolTest):
+    """Names, texts and settings are taken as UTF-8 and stored as Shift-JIS, never replaced."""
+
+    def test_japanese_names_are_stored_as_shift_jis(self):
+        self.write("in/説明書/日本語.txt", "x")
+        out = self.tmp / "setup.exe"
+        self.build(out, self.tmp / "in" / "説明書")
+        files = [m for m in members_of(archive_part(out.read_bytes())) if m["name"]]
+        self.assertEqual(files[0]["name"], "日本語.txt".encode("cp932"))
+        self.assertEqual(files[0]["dir"], "説明書".encode("cp932") + b"\xff")
+
+    def test_notice_and_directives_are_shift_jis_with_crlf(self):
+        notice = self.write("notice.txt", "\ufeffインストールしますか？\n二行目\r\n三行目")
+        directives = self.write("setup.txt", "$WindowTitle=日本語のタイトル\n$Flag=3\n")
+        out = self.tmp / "setup.exe"
+        self.build(out, "--notice", notice, "--directives", directives, self.write("a", "a"))
+        r = lzhsfx("extract", out, "-d", self.tmp / "x")
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual((self.tmp / "x" / "!").read_bytes(),
+                         "インストールしますか？\r\n二行目\r\n三行目".encode("cp932"))
+        self.assertEqual((self.tmp / "x" / "$").read_bytes(),
+                         "$WindowTitle=日本語のタイトル\r\n$Flag=3\r\n".encode("cp932"))
+        names = [m["name"] for m in members_of(archive_part(out.read_bytes()))]
+        self.assertEqual(names[:2], [b"$", b"!"])
+
+    def test_settings_texts_are_shift_jis(self):
+        out = self.tmp / "setup.exe"
+        self.build(out, "--title", "サンプル", "--install-dir", "%ProgramFiles%\\サンプル",
+                   self.write("a", "a"))
+        data = out.read_bytes()
+        self.assertEqual(data[516:516 + 8], "サンプル".encode("cp932"))
+        folder = "%ProgramFiles%\\サンプル".encode("cp932")
+        self.assertEqual(data[598:598 + len(folder) + 1], folder + b"\0")
+
+    def test_what_shift_jis_cannot_hold_is_refused_by_name(self):
+        name = "emoji\U0001F600.txt"
+        self.write(f"in/d/{name}", "x")
+        out = self.tmp / "setup.exe"
+        self.assert_refused(self.build(out, self.tmp / "in" / "d", ok=False),
+                            f"d/{name}", "\U0001F600", "Shift-JIS cannot hold", out=out)
+        notice = self.write("notice.txt", "fine\nnot \u2603 fine\n")
+        self.assert_refused(self.build(out, "--notice", notice, self.write("a", "a"), ok=False),
+                            "notice.txt:2:", "\u2603", out=out)
+        self.assert_refused(self.build(out, "--title", "\u2603", self.write("a", "a"), ok=False),
+                            "--title", "\u2603", out=out)
+        self.write("yen/a\u00a5b.txt", "x")
+        self.assert_refused(self.build(out, self.tmp / "yen", ok=False), "yen sign", out=out)
+
+
+class BadInput(ToolTest):
+    """Bad input gets a clear error, and nothing half-written is left."""
+
+    def test_values_longer_than_their_fields_are_refused(self):
+        a = self.write("a", "a")
+        out = self.tmp / "setup.exe"
+        for option, limit in (("--title", 40), ("--install-title", 40),
+                              ("--install-dir", 255), ("--command", 258)):
+            with self.subTest(option=option):
+                self.build(out, option, "x" * limit, a)
+                out.unlink()
+                self.assert_refused(self.build(out, option, "x" * (limit + 1), a, ok=False),
+                                    option, f"at most {limit}", out=out)
+        # Twenty kanji are 40 bytes in Shift-JIS; twenty-one are too many.
+        self.build(out, "--title", "漢" * 20, a)
+        self.assert_refused(self.build(self.tmp / "b.exe", "--title", "漢" * 21, a, ok=False),
+                            "42 bytes", out=self.tmp / "b.exe")
+
+    def test_unknown_methods_options_and_missing_arguments_are_usage_errors(self):
+        a = self.write("a", "a")
+        out = self.tmp / "setup.exe"
+        self.assert_refused(self.build(out, "--method", "lh9", a, ok=False), "unknown method",
+                            out=out, status=2)
+        self.assert_refused(self.build(out, "--colour", a, ok=False), "unknown option", out=out,
+                            status=2)
+        self.assert_refused(self.build(out, ok=False), "needs a PATH", out=out, status=2)
+        self.assert_refused(lzhsfx("build", a), "-o OUT", status=2)
+        self.assert_refused(self.build(out, "--auto-start=1", a, ok=False), "takes no value",
+                            out=out, status=2)
+
+    def test_missing_and_unreadable_inputs_are_refused(self):
+        out = self.tmp / "setup.exe"
+        self.assert_refused(self.build(out, self.tmp / "nowhere", ok=False),
+                            "nowhere", "no such file", out=out)
+        os.mkfifo(self.tmp / "fifo")
+        self.assert_refused(self.build(out, self.tmp / "fifo", ok=False),
+                            "neither a file nor a folder", out=out)
+        secret = self.write("in/secret.txt", "s")
+        secret.chmod(0)
+        os.chmod(self.tmp, 0o777)
+        command = [LZHSFX, "build", "--stub", self.stub, "-o", out, secret]
+        if os.geteuid() == 0:
+            if not shutil.which("setpriv"):
+                self.skipTest("root without setpriv cannot lose read access")
+            command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
+        self.assert_refused(run(*command), "secret.txt", "cannot read", out=out)
+
+    def test_an_output_that_cannot_be_written_leaves_nothing(self):
+        a = self.write("a", "a")
+        self.assert_refused(self.build(self.tmp / "a" / "setup.exe", a, ok=False),
+                            "cannot write")
+        self.assert_refused(self.build(self.tmp / "no" / "setup.exe", a, ok=False),
+                            "cannot write", "No such file")
+        self.assertFalse((self.tmp / "no").exists())
+        (self.tmp / "folder").mkdir()
+        self.assert_refused(self.build(self.tmp / "folder", a, ok=False), "is a folder")
+        self.assertEqual(list((self.tmp / "folder").iterdir()), [])
+
+    def test_the_output_is_not_packed_into_itself(self):
+        self.write("in/a.txt", "a")
+        out = self.tmp / "in" / "setup.exe"
+        self.build(out, self.tmp / "in")
+        before = out.read_bytes()
+        self.assert_refused(self.build(out, self.tmp / "in", ok=False), "among the inputs")
+        self.assertEqual(out.read_bytes(), before)
+
+    def test_texts_the_installer_cannot_hold_are_refused(self):
+        out = self.tmp / "setup.exe"
+        a = self.write("a", "a")
+        long_notice = self.write("long.txt", "x" * 1000 + "\n" * 12)
+        self.assert_refused(self.build(out, "--notice", long_notice, a, ok=False),
+                            "1024 bytes", "at most 1023", out=out)
+        zero = self.write("zero.txt", "a\0b")
+        self.assert_refused(self.build(out, "--directives", zero, a, ok=False), "zero byte",
+                            out=out)
+        self.assert_refused(self.build(out, "--notice", self.tmp / "none.txt", a, ok=False),
+                            "none.txt", "cannot read the notice", out=out)
+
+    def test_a_file_that_is_not_the_stub_is_refused(self):
+        a = self.write("a", "a")
+        out = self.tmp / "setup.exe"
+        r = lzhsfx("build", "--stub", a, "-o", out, a)
+        self.assert_refused(r, "not the installer stub", out=out)
+        self.build(out, a)
+        r = lzhsfx("build", "--stub", out, "-o", self.tmp / "b.exe", a)
+        self.assert_refused(r, "already holds a settings record", out=self.tmp / "b.exe")
+        self.write("in/!", "x")
+        self.assert_refused(self.build(self.tmp / "c.exe", self.tmp / "in" / "!", ok=False),
+                            "notice", out=self.tmp / "c.exe")
+
+
+class Verify(ToolTest):
+    def test_verify_decodes_the_written_installer_before_keeping_it(self):
+        out = self.tmp / "setup.exe"
+        r = self.build(out, "--verify", "--checksum", "--notice", self.write("n.txt", "n"),
+                       self.write("d/a.txt", text_like(70000, 4)))
+        self.assertEqual(r.stderr, b"")
+        self.assertEqual(lzhsfx("test", out).returncode, 0)
+
+
+class Reproducible(ToolTest):
+    def test_the_same_inputs_give_the_same_bytes(self):
+        for i in range(12):
+            self.write(f"in/p/f{i:02}.txt", text_like(20000 + 997 * i, i))
+        self.write("in/p/sub/日本.txt", "内容")
+        os.utime(self.tmp / "in" / "p" / "sub", (TIME, TIME))
+        os.utime(self.tmp / "in" / "p", (TIME, TIME))
+        notice = self.write("notice.txt", "ok?")
+        first, second, copied = self.tmp / "1.exe", self.tmp / "2.exe", self.tmp / "3.exe"
+        self.build(first, "--threads", "1", "--notice", notice, "--checksum",
+                   self.tmp / "in" / "p")
+        self.build(second, "--threads", "4", "--notice", notice, "--checksum",
+                   self.tmp / "in" / "p")
+        shutil.copytree(self.tmp / "in", self.tmp / "elsewhere" / "in")
+        self.build(copied, "--notice", notice, "--checksum", self.tmp / "elsewhere" / "in" / "p")
+        self.assertEqual(first.read_bytes(), second.read_bytes())
+        self.assertEqual(first.read_bytes(), copied.read_bytes())
+
+
+class SettingsRecord(ToolTest):
+    """Each option lands in its field or bit of the record at offset 512."""
+
+    def record(self, *options):
+        out = self.tmp / "setup.exe"
+        self.build(out, *options, self.write("a", "a"))
+        return out.read_bytes()[SETTINGS_OFFSET:SETTINGS_OFFSET + SETTINGS_SIZE]
+
+    def test_archive_offset_is_the_stub_size_and_nothing_else_is_set_by_default(self):
+        record = self.record()
+        self.assertEqual(struct.unpack_from("<I", record)[0], len(fake_stub()))
+        self.assertEqual(record[4:], bytes(SETTINGS_SIZE - 4))
+
+    def test_texts_fill_their_fields(self):
+        record = self.record("--title", "T", "--install-title", "IT", "--install-dir", "C:\\D",
+                             "--command", "\"a b.exe\" /x")
+        fields = struct.unpack("<I41s41s256s259sBB", record)
+        self.assertEqual(fields[1:5], (b"T".ljust(41, b"\0"), b"IT".ljust(41, b"\0"),
+                                       b"C:\\D".ljust(256, b"\0"),
+                                       b"\"a b.exe\" /x".ljust(259, b"\0")))
+
+    def test_each_flag_option_sets_its_bit(self):
+        for option, offset, value in (("--auto-start", 601, 0x01), ("--overwrite", 601, 0x02),
+                                      ("--checksum", 601, 0x04),
+                                      ("--no-skip-not-newer", 601, 0x08),
+                                      ("--ask-newer", 601, 0x08),
+                                      ("--restore-attributes", 602, 0x2F)):
+            with self.subTest(option=option):
+                record = self.record(option)
+                self.assertEqual(record[offset], value)
+                self.assertEqual(record[601 if offset == 602 else 602], 0)
+        record = self.record("--auto-start", "--overwrite", "--ask-newer")
+        self.assertEqual(record[601], 0x0B)
+
+    def test_the_checksum_is_the_xor_of_the_data_crcs(self):
+        out = self.tmp / "setup.exe"
+        self.build(out, "--checksum", "--notice", self.write("n.txt", "n"),
+                   self.write("d/a.txt", "aaa"), self.write("d/b.txt", "bbbb"))
+        data = out.read_bytes()
+        offset, = struct.unpack_from("<I", data, SETTINGS_OFFSET)
+        stored, = struct.unpack_from("<H", data, offset)
+        xor = 0
+        for m in members_of(archive_part(data)):
+            xor ^= m["crc"]
+        self.assertEqual(stored, xor)
+        self.assertNotEqual(xor, 0)
+
+
+class Directives(ToolTest):
+    LINES = [
+        "; comment lines are free",        # 1
+        "$WindowTitle=Setup",              # 2
+        "$Colour=red",                     # 3 unknown
+        "$windowtitle=x",                  # 4 case
+        "$Class=.txt,Text,app.exe",        # 5 three fields
+        "$Group=Group,Item",               # 6 two fields
+        "$Group=Group,Item,app.exe",       # 7
+        "$Group=Group,Item,app.exe,a.ico",  # 8
+        "$Class=\".a,b\",T,app.exe,key",   # 9 a quoted comma
+        "$Flag=abc",                       # 10 no number
+        "$WindowTitle=" + "x" * 41,        # 11 cut
+        "$Command=a\tb",                   # 12 a tab splits it
+    ]
+
+    def test_directive_problems_are_warnings_with_line_numbers(self):
+        setup = self.write("setup.txt", "\n".join(self.LINES) + "\n")
+        out = self.tmp / "setup.exe"
+        r = self.build(out, "--directives", setup, self.write("a", "a"))
+        warnings = [l for l in r.stderr.decode().splitlines() if "warning" in l]
+        lines = sorted({int(l.split("setup.txt:")[1].split(":")[0]) for l in warnings})
+        self.assertEqual(lines, [3, 4, 5, 6, 10, 11, 12])
+        text = "\n".join(warnings)
+        self.assertIn("unknown directive \"$Colour=\"", text)
+        self.assertIn("did you mean \"$WindowTitle=\"", text)
+        self.assertIn("\"$Class=\" needs 4 fields", text)
+        self.assertIn("\"$Group=\" needs 3 or 4 fields", text)
+        self.assertIn("only the first 40", text)
+        # The installer's own check repeats them from the archive.
+        r = lzhsfx("test", out)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("line 5: \"$Class=\" needs 4 fields", r.stderr.decode())
+
+
+class ExtractSafety(ToolTest):
+    """extract never writes outside DIR, whatever the member paths say."""
+
+    def test_paths_leaving_the_folder_are_refused(self):
+        evil = [b"../evil.txt", b"/abs.txt", b"C:drive.txt", b"a/../../up.txt", b"..\\back.txt"]
+        archive = self.tmp / "evil.lzh"
+        archive.write_bytes(b"".join(lzh_member(p, b"bad") for p in evil) +
+                            lzh_member(b"sub/ok.txt", b"good") + b"\0")
+        (self.tmp / "deep" / "out").mkdir(parents=True)
+        r = lzhsfx("extract", archive, "-d", self.tmp / "deep" / "out")
+        err = r.stderr.decode()
+        self.assertEqual(r.returncode, 1, err)
+        self.assertEqual(err.count("not extracted"), len(evil))
+        self.assertEqual((self.tmp / "deep" / "out" / "sub" / "ok.txt").read_bytes(), b"good")
+        written = sorted(p.relative_to(self.tmp).as_posix() for p in self.tmp.rglob("*"))
+        self.assertEqual(written, ["deep", "deep/out", "deep/out/sub", "deep/out/sub/ok.txt",
+                                   "evil.lzh", "stub.exe"])
+
+    def test_symbolic_links_in_the_folder_are_not_followed(self):
+        archive = self.tmp / "link.lzh"
+        archive.write_bytes(lzh_member(b"link/x.txt", b"x") + lzh_member(b"file", b"y") + b"\0")
+        out, outside = self.tmp / "out", self.tmp / "outside"
+        out.mkdir()
+        outside.mkdir()
+        (out / "link").symlink_to(outside)
+        (out / "file").symlink_to(outside / "target")
+        r = lzhsfx("extract", archive, "-d", out, "--force")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("symbolic link", r.stderr.decode())
+        self.assertEqual(list(outside.iterdir()), [])
+
+    def test_existing_files_are_kept_unless_forced(self):
+        archive = self.tmp / "a.lzh"
+        archive.write_bytes(lzh_member(b"a.txt", b"new") + b"\0")
+        self.write("out/a.txt", "old")
+        r = lzhsfx("extract", archive, "-d", self.tmp / "out")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("--force", r.stderr.decode())
+        self.assertEqual((self.tmp / "out" / "a.txt").read_bytes(), b"old")
+        self.assertEqual(lzhsfx("extract", archive, "-d", self.tmp / "out", "-f").returncode, 0)
+        self.assertEqual((self.tmp / "out" / "a.txt").read_bytes(), b"new")
+        self.assertEqual(int((self.tmp / "out" / "a.txt").stat().st_mtime), TIME)
+
+
+class Faults(ToolTest):
+    """`lzhsfx test` finds what the installer would trip over, and says where."""
+
+    def installer(self, *options):
+        out = self.tmp / "setup.exe"
+        self.build(out, *options, self.write("d/big.txt", text_like(200000, 1)),
+                   self.write("d/small.txt", "small"))
+        return out
+
+    def damage(self, path, offset, mask=0x55):
+        data = bytearray(path.read_bytes())
+        data[offset] ^= mask
+        path.write_bytes(bytes(data))
+
+    def test_damaged_packed_data_is_a_fault_and_leaves_no_file(self):
+        out = self.installer()
+        data = out.read_bytes()
+        offset, = struct.unpack_from("<I", data, SETTINGS_OFFSET)
+        big = next(m for m in members_of(archive_part(data)) if m["name"] == b"big.txt")
+        self.damage(out, offset + big["data"] + big["packed"] // 3)
+        r = lzhsfx("test", out)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("big.txt", r.stderr.decode())
+        r = lzhsfx("extract", out, "-d", self.tmp / "x")
+        self.assertEqual(r.returncode, 1)
+        self.assertFalse((self.tmp / "x" / "big.txt").exists())
+        self.assertEqual((self.tmp / "x" / "small.txt").read_bytes(), b"small")
+
+    def test_a_damaged_table_ends_the_member_through_the_abort_path(self):
+        out = self.installer()
+        data = out.read_bytes()
+        offset, = struct.unpack_from("<I", data, SETTINGS_OFFSET)
+        big = next(m for m in members_of(archive_part(data)) if m["name"] == b"big.txt")
+        # The code lengths at the start of the stream: some damage there breaks a table.
+        for at in range(offset + big["data"] + 2, offset + big["data"] + 40):
+            self.damage(out, at)
+            r = lzhsfx("test", out)
+            if "Bad table" in r.stderr.decode():
+                break
+            self.damage(out, at)
+        else:
+            self.fail("no damage made a bad table")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("\"big.txt\": decoding failed", r.stderr.decode())
+        r = lzhsfx("extract", out, "-d", self.tmp / "x")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(sorted(p.name for p in (self.tmp / "x").iterdir()), ["small.txt"])
+
+    def test_a_wrong_checksum_is_reported_as_tampering(self):
+        out = self.installer("--checksum")
+        self.damage(out, struct.unpack_from("<I", out.read_bytes(), SETTINGS_OFFSET)[0])
+        r = lzhsfx("test", out)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("改竄されています", r.stderr.decode())
+
+    def test_a_damaged_header_or_missing_data_is_reported(self):
+        out = self.installer()
+        data = out.read_bytes()
+        offset, = struct.unpack_from("<I", data, SETTINGS_OFFSET)
+        small = next(m for m in members_of(archive_part(data)) if m["name"] == b"small.txt")
+        broken = self.tmp / "broken.exe"
+        broken.write_bytes(data[:offset + small["header"] + 30] + b"?" +
+                           data[offset + small["header"] + 31:])
+        r = lzhsfx("test", broken)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("the header's contents are invalid", r.stderr.decode())
+        cut = self.tmp / "cut.exe"
+        cut.write_bytes(data[:offset + small["data"] - 2000])
+        r = lzhsfx("list", cut)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("data is missing", r.stderr.decode())
+
+
+class WalkFaults(ToolTest):
+    """Members the peers accept but the installer's walk would misread are faults."""
+
+    def test_data_the_installer_would_not_pass_over_is_a_fault(self):
+        archive = self.tmp / "odd.lzh"
+        archive.write_bytes(lzh_member(b"dir/", b"12345", method=b"-lhd-") +
+                            lzh_member(b"short.txt", b"abc", unpacked=5) +
+                            lzh_member(b"after.txt", b"fine") + b"\0")
+        r = lzhsfx("test", archive)
+        err = r.stderr.decode()
+        self.assertEqual(r.returncode, 1, err)
+        self.assertIn("\"dir/\": the installer would read the next header 5 bytes before", err)
+        # A stored member is copied by its unpacked size, into the next header.
+        self.assertIn("\"short.txt\": the installer would read the next header 2 bytes after", err)
+        self.assertNotIn("after.txt", err)
+
+    def test_list_shows_the_settings_and_the_special_members(self):
+        out = self.tmp / "setup.exe"
+        self.build(out, "--title", "題名", "--command", "run.exe", "--auto-start", "--checksum",
+                   "--restore-attributes", "--notice", self.write("n.txt", "n"),
+                   "--directives", self.write("s.txt", "$Flag=1"), self.write("a.txt", "a"))
+        r = lzhsfx("list", out)
+        self.assertEqual(r.returncode, 0)
+        listing = r.stdout.decode()
+        self.assertIn("title            \"題名\"", listing)
+        self.assertIn("command          \"run.exe\"", listing)
+        self.assertIn("flags            0x05 (auto start, archive checksum)", listing)
+        self.assertIn("attributes       restored", listing)
+        self.assertIn("!  (notice)", listing)
+        self.assertIn("$  (directives)", listing)
+        self.assertIn("3 members", listing)
+
+
+class Terminal(ToolTest):
+    def on_terminal(self, *args):
+        """Runs the tool with a terminal as its standard error; returns what it printed."""
+        controller, terminal = pty.openpty()
+        with subprocess.Popen([str(a) for a in (LZHSFX,) + args], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=terminal) as process:
+            os.close(terminal)
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(controller, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            process.wait()
+        os.close(controller)
+        return process.returncode, shown.decode()
+
+    def test_a_build_says_nothing_off_a_terminal_and_sums_up_on_one(self):
+        a = self.write("a", "a")
+        r = self.build(self.tmp / "1.exe", a)
+        self.assertEqual((r.stdout, r.stderr), (b"", b""))
+        status, shown = self.on_terminal("build", "--stub", self.stub, "-o", self.tmp / "2.exe", a)
+        self.assertEqual(status, 0)
+        self.assertIn("wrote", shown)
+        status, shown = self.on_terminal("build", "--quiet", "--stub", self.stub, "-o",
+                                         self.tmp / "3.exe", a)
+        self.assertEqual((status, shown), (0, ""))
+
+
+class DefaultStub(ToolTest):
+    def test_the_stub_beside_the_tool_then_the_build_trees_is_taken(self):
+        a = self.write("a", "a")
+        installed = self.tmp / "bin"
+        installed.mkdir()
+        shutil.copy(LZHSFX, installed / "lzhsfx")
+        (installed / "sfxstub.exe").write_bytes(fake_stub(2000))
+        r = run(installed / "lzhsfx", "build", "-o", self.tmp / "1.exe", a)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual(struct.unpack_from("<I", (self.tmp / "1.exe").read_bytes(), 512)[0],
+                         2000)
+        (installed / "sfxstub.exe").unlink()
+        (self.tmp / "win32").mkdir()
+        (self.tmp / "win32" / "sfxstub.exe").write_bytes(fake_stub(2500))
+        r = run(installed / "lzhsfx", "build", "-o", self.tmp / "2.exe", a)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual(struct.unpack_from("<I", (self.tmp / "2.exe").read_bytes(), 512)[0],
+                         2500)
+        (self.tmp / "win32" / "sfxstub.exe").unlink()
+        r = run(installed / "lzhsfx", "build", "-o", self.tmp / "3.exe", a)
+        self.assert_refused(r, "no stub found", "sfxstub.exe", "--stub", out=self.tmp / "3.exe")
+
+
+if __name__ == "__main__":
+    missing = [p for p in ("lhasa", "7z", "lsar", "jlha") if not shutil.which(p)]
+    if missing:
+        sys.exit(f"test_cli: missing LHA peers: {', '.join(missing)}")
+    unittest.main()

@@ -1,0 +1,494 @@
+// The installer is written in one sequential stream to a temporary file: the stub
+// with its settings record, then the archive member by member, then the end mark;
+// the checksum in front of the archive, when asked for, is filled in last. Before the
+// file takes the output's name, the stub's own header reader walks it.
+//
+// Files are compressed in batches, so that memory holds one batch of input and its
+// output at a time; each member's bytes depend on its own data only, so the batches
+// do not change the result.
+#include "build_installer.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "archive_reader.h"
+#include "commands.h"
+#include "console.h"
+#include "crc16.h"
+#include "directive_check.h"
+#include "encoder.h"
+#include "inputs.h"
+#include "lzh_writer.h"
+#include "output_file.h"
+#include "parallel.h"
+#include "stub_archive.h"
+#include "text_codec.h"
+
+namespace cli {
+namespace {
+
+// A batch ends after this much input, or this many members.
+constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
+constexpr size_t kBatchMembers = 4096;
+// As the archive writer does: a file this large is compressed on all threads alone.
+constexpr size_t kLargeFile = size_t{4} << 20;
+
+std::string Quoted(const std::string &s) {
+    return "\"" + s + "\"";
+}
+
+std::vector<uint8_t> ReadFile(const std::string &path, const char *what) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw Failure(Quoted(path) + ": cannot read the " + what + ": " + std::strerror(errno));
+    }
+    std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        throw Failure(Quoted(path) + ": cannot read the " + what + ": " + std::strerror(errno));
+    }
+    return data;
+}
+
+// ---- The stub -------------------------------------------------------------------
+
+uint32_t Le32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Reads the stub and checks that it has room for the settings record where the stub
+// reads it: between its DOS header and its PE header, still empty.
+std::vector<uint8_t> ReadStub(const std::string &path) {
+    std::vector<uint8_t> stub = ReadFile(path, "stub");
+    const size_t end = kSettingsOffset + kSettingsSize;
+    if (stub.size() < end || stub[0] != 'M' || stub[1] != 'Z') {
+        throw Failure(Quoted(path) + " is not the installer stub: too short or not a program");
+    }
+    const uint32_t pe = Le32(stub.data() + 0x3C);
+    if (pe < end || pe > stub.size() - 4 || std::memcmp(stub.data() + pe, "PE\0\0", 4) != 0) {
+        throw Failure(Quoted(path) +
+                      " is not the installer stub: its PE header does not leave room for the "
+                      "settings record at offset 512");
+    }
+    for (size_t i = kSettingsOffset; i < end; ++i) {
+        if (stub[i] != 0) {
+            throw Failure(Quoted(path) +
+                          " already holds a settings record: it is an installer, not the stub");
+        }
+    }
+    return stub;
+}
+
+std::string ToolFolder() {
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) {
+        return ".";
+    }
+    std::string path(self, static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// ---- Texts ----------------------------------------------------------------------
+
+// The notice or directive file as the installer holds it: Shift-JIS with CR LF.
+std::string ReadText(const std::string &path, const char *what, size_t limit) {
+    const std::vector<uint8_t> bytes = ReadFile(path, what);
+    const std::string utf8 = WithoutBom(std::string(bytes.begin(), bytes.end()));
+    if (utf8.find('\0') != std::string::npos) {
+        throw Failure(Quoted(path) + ": the " + what +
+                      " holds a zero byte, which ends it for the "
+                      "installer");
+    }
+    // Line by line, so that an error can name its line.
+    std::string sjis;
+    size_t start = 0;
+    for (int line = 1; start <= utf8.size(); ++line) {
+        size_t end = utf8.find('\n', start);
+        if (end == std::string::npos) {
+            end = utf8.size();
+        } else {
+            ++end;
+        }
+        std::string piece, problem;
+        if (!ToShiftJis(utf8.substr(start, end - start), &piece, &problem)) {
+            throw Failure(path + ":" + std::to_string(line) + ": the " + what + " holds " +
+                          problem);
+        }
+        sjis += piece;
+        if (end == utf8.size()) {
+            break;
+        }
+        start = end;
+    }
+    sjis = ToCrLf(sjis);
+    if (sjis.size() > limit) {
+        throw Failure(Quoted(path) + ": the " + what + " is " + std::to_string(sjis.size()) +
+                      " bytes in Shift-JIS with CR LF line ends; the installer holds at most " +
+                      std::to_string(limit));
+    }
+    return sjis;
+}
+
+// ---- Members --------------------------------------------------------------------
+
+lzhsfx::Method MethodOf(char id) {
+    return id == '5'   ? lzhsfx::Method::kLh5
+           : id == '6' ? lzhsfx::Method::kLh6
+                       : lzhsfx::Method::kLh7;
+}
+
+lzhsfx::MemberInfo InfoOf(const InputEntry &e) {
+    lzhsfx::MemberInfo info;
+    info.directory = e.sjis;
+    if (!e.directory) {
+        info.name = info.directory.back();
+        info.directory.pop_back();
+    }
+    info.time = e.time;
+    info.attribute = e.attribute;
+    return info;
+}
+
+// Adds data as the archive writer's AddFile does: packed when that is smaller,
+// stored otherwise.
+void AddData(lzhsfx::LzhWriter &writer, const lzhsfx::MemberInfo &info, char method,
+             const std::vector<uint8_t> &data, const std::vector<uint8_t> &packed) {
+    const uint16_t crc = lzhsfx::Crc16(data.data(), data.size());
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    if (method != '0' && packed.size() < data.size()) {
+        writer.AddPacked(info, method, packed.data(), packed.size(), size, crc);
+    } else {
+        writer.AddPacked(info, '0', data.data(), data.size(), size, crc);
+    }
+}
+
+// Writes the archive's members, without end mark, and keeps the XOR of their data CRCs.
+class ArchiveStream {
+  public:
+    ArchiveStream(OutputFile &out, const BuildOptions &options) : out_(out), options_(options) {}
+
+    // The notice and the directives, as the installer expects them.
+    void AddTexts(const std::string &notice, const std::string &directives) {
+        lzhsfx::LzhWriter writer;
+        const auto add = [&](const char *name, const std::string &text) {
+            if (options_.method == '0') {
+                lzhsfx::MemberInfo info;
+                info.name = name;
+                AddData(writer, info, '0', std::vector<uint8_t>(text.begin(), text.end()), {});
+            } else if (*name == '!') {
+                writer.AddNotice(text, MethodOf(options_.method));
+            } else {
+                writer.AddDirectives(text, MethodOf(options_.method));
+            }
+            ++members_;
+        };
+        // The directives come first, so that the notice already shows their title.
+        if (!options_.directives_file.empty()) {
+            add("$", directives);
+        }
+        if (!options_.notice_file.empty()) {
+            add("!", notice);
+        }
+        Flush(writer);
+    }
+
+    // Compresses the files of `batch` on all threads and adds them in order, with
+    // the directory entries among them.
+    void AddBatch(const std::vector<const InputEntry *> &batch, Progress &progress) {
+        std::vector<std::vector<uint8_t>> data(batch.size());
+        for (size_t i = 0; i < batch.size(); ++i) {
+            if (!batch[i]->directory) {
+                data[i] = ReadFile(batch[i]->source, "file");
+                if (data[i].size() > 0x7FFFFFFF) {
+                    throw Failure(Quoted(batch[i]->source) +
+                                  " is 2 GiB or larger; the installer cannot hold it");
+                }
+            }
+        }
+        std::vector<std::vector<uint8_t>> packed(batch.size());
+        if (options_.method != '0') {
+            const lzhsfx::Method method = MethodOf(options_.method);
+            std::atomic<uint64_t> done{done_};
+            lzhsfx::ParallelFor(batch.size(), options_.threads, [&](size_t i) {
+                if (!batch[i]->directory && data[i].size() < kLargeFile) {
+                    packed[i] =
+                        lzhsfx::Compress(method, data[i].data(), data[i].size(), options_.level, 1);
+                    progress.Update(done += data[i].size());
+                }
+            });
+            for (size_t i = 0; i < batch.size(); ++i) {
+                if (!batch[i]->directory && data[i].size() >= kLargeFile) {
+                    packed[i] = lzhsfx::Compress(method, data[i].data(), data[i].size(),
+                                                 options_.level, options_.threads);
+                    progress.Update(done += data[i].size());
+                }
+            }
+        }
+        lzhsfx::LzhWriter writer;
+        for (size_t i = 0; i < batch.size(); ++i) {
+            const lzhsfx::MemberInfo info = InfoOf(*batch[i]);
+            try {
+                if (batch[i]->directory) {
+                    writer.AddDirectory(info);
+                } else {
+                    AddData(writer, info, options_.method, data[i], packed[i]);
+                }
+            } catch (const lzhsfx::LzhError &e) {
+                throw Failure(Quoted(batch[i]->source) + ": " + e.what());
+            }
+            done_ += data[i].size();
+            ++members_;
+            std::vector<uint8_t>().swap(data[i]);
+            std::vector<uint8_t>().swap(packed[i]);
+        }
+        progress.Update(done_);
+        Flush(writer);
+    }
+
+    // Members written elsewhere, as they stand.
+    void AddRaw(const uint8_t *bytes, size_t size, uint16_t checksum, size_t members) {
+        out_.Write(bytes, size);
+        checksum_ ^= checksum;
+        members_ += members;
+    }
+
+    uint16_t checksum() const {
+        return checksum_;
+    }
+    size_t members() const {
+        return members_;
+    }
+
+  private:
+    void Flush(const lzhsfx::LzhWriter &writer) {
+        const std::vector<uint8_t> bytes = writer.Finish();
+        out_.Write(bytes.data(), bytes.size() - 1); // without the end mark
+        checksum_ ^= writer.Checksum();
+    }
+
+    OutputFile &out_;
+    const BuildOptions &options_;
+    uint16_t checksum_ = 0;
+    size_t members_ = 0;
+    uint64_t done_ = 0;
+};
+
+void AddInputs(ArchiveStream &stream, const std::vector<InputEntry> &entries) {
+    uint64_t total = 0;
+    for (const InputEntry &e : entries) {
+        total += e.size;
+    }
+    Progress progress("packing", total);
+    std::vector<const InputEntry *> batch;
+    uint64_t batch_bytes = 0;
+    for (const InputEntry &e : entries) {
+        batch.push_back(&e);
+        batch_bytes += e.size;
+        if (batch_bytes >= kBatchBytes || batch.size() >= kBatchMembers) {
+            stream.AddBatch(batch, progress);
+            batch.clear();
+            batch_bytes = 0;
+        }
+    }
+    if (!batch.empty()) {
+        stream.AddBatch(batch, progress);
+    }
+}
+
+std::string MemberName(const lzhsfx::ArchiveMember &m) {
+    std::string name;
+    for (const std::string &part : m.info.directory) {
+        name += part + "/";
+    }
+    return ShowShiftJis(name + m.info.name);
+}
+
+// Adds the members of an existing archive: a level-2 archive as it stands, one with
+// level-0 or level-1 headers rewritten with level-2 headers and the packed data as it
+// is.
+void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
+    const std::string &path = options.from_archive;
+    const std::vector<uint8_t> data = ReadFile(path, "archive");
+    if (data.size() >= 2 && data[0] == 'M' && data[1] == 'Z') {
+        throw Failure(Quoted(path) +
+                      " is a program, not an LZH archive; `lzhsfx extract` takes an installer "
+                      "apart");
+    }
+    lzhsfx::ReadOptions read_options;
+    read_options.dos_time_offset = options.dos_time_offset;
+    std::vector<lzhsfx::ArchiveMember> members;
+    try {
+        members = lzhsfx::ReadArchive(data.data(), data.size(), read_options);
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(Quoted(path) + ": " + e.what());
+    }
+    bool level2 = true;
+    uint16_t checksum = 0;
+    for (const lzhsfx::ArchiveMember &m : members) {
+        const std::string name = MemberName(m);
+        const std::string &method = m.method;
+        if (method != "-lh0-" && method != "-lhd-" &&
+            !(method.compare(0, 3, "-lh") == 0 && method[3] >= '4' && method[3] <= '7' &&
+              method[4] == '-')) {
+            throw Failure(Quoted(path) + ": the member " + Quoted(name) + " uses the method " +
+                          ShowShiftJis(method) + ", which the installer cannot extract");
+        }
+        for (const std::string &part : m.info.directory) {
+            if (part == "..") {
+                throw Failure(Quoted(path) + ": the member " + Quoted(name) +
+                              " leads out of its folder");
+            }
+        }
+        if (m.info.directory.empty() && !m.info.name.empty() &&
+            ((m.info.name == "!" && !options.notice_file.empty()) ||
+             (m.info.name == "$" && !options.directives_file.empty()))) {
+            throw Failure(Quoted(path) + " already holds the installer's " +
+                          (m.info.name == "!" ? "notice" : "directives") + " (member " +
+                          Quoted(m.info.name) + ")");
+        }
+        level2 = level2 && m.header_level == 2;
+        checksum ^= m.crc;
+    }
+    if (level2) {
+        for (const lzhsfx::ArchiveMember &m : members) {
+            // The installer reads a directory entry's data as nothing and a stored
+            // member's as its unpacked size: anything else would shift every later header.
+            if ((m.method == "-lhd-" && m.packed_size != 0) ||
+                (m.method == "-lh0-" && m.packed_size != m.unpacked_size)) {
+                throw Failure(Quoted(path) + ": the member " + Quoted(MemberName(m)) +
+                              " has a packed size the installer would misread");
+            }
+        }
+        const size_t end =
+            members.empty() ? 0 : members.back().data_offset + members.back().packed_size;
+        stream.AddRaw(data.data(), end, checksum, members.size());
+        return;
+    }
+    lzhsfx::LzhWriter writer;
+    for (const lzhsfx::ArchiveMember &m : members) {
+        try {
+            lzhsfx::AddArchiveMember(writer, m, data.data());
+        } catch (const lzhsfx::LzhError &e) {
+            throw Failure(Quoted(path) + ": the member " + Quoted(MemberName(m)) + ": " + e.what());
+        }
+    }
+    const std::vector<uint8_t> bytes = writer.Finish();
+    stream.AddRaw(bytes.data(), bytes.size() - 1, writer.Checksum(), members.size());
+}
+
+// Walks the written file with the stub's reader; with `full`, decodes it too.
+void CheckWritten(const OutputFile &out, size_t expected_members, const BuildOptions &options) {
+    std::vector<Member> members;
+    bool ok;
+    {
+        StubArchive archive(out.temporary_path(), options.dos_time_offset);
+        ok = archive.ReadHeaders(&members);
+    }
+    if (!ok || members.size() != expected_members) {
+        throw Failure(Quoted(options.output) +
+                      ": the installer's own reader does not read back what was written");
+    }
+    if (options.verify && TestArchive(out.temporary_path(), options.dos_time_offset, true) != 0) {
+        throw Failure(Quoted(options.output) + ": the written installer does not test clean");
+    }
+}
+
+} // namespace
+
+std::string DefaultStub(std::vector<std::string> *looked_in) {
+    const std::string folder = ToolFolder();
+    // Installed, the stub lies beside the tool; in the build tree, the tool is in
+    // build/host and the stub in build/win32.
+    for (const std::string &candidate :
+         {folder + "/sfxstub.exe", folder + "/../win32/sfxstub.exe"}) {
+        looked_in->push_back(candidate);
+        if (access(candidate.c_str(), R_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+void BuildInstaller(const BuildOptions &options) {
+    std::string stub_path = options.stub;
+    if (stub_path.empty()) {
+        std::vector<std::string> looked_in;
+        stub_path = DefaultStub(&looked_in);
+        if (stub_path.empty()) {
+            throw Failure("no stub found (looked for " + Quoted(looked_in[0]) + " and " +
+                          Quoted(looked_in[1]) + "); give one with --stub");
+        }
+    }
+    // Everything that can be refused is checked before the output is touched.
+    const std::vector<uint8_t> stub = ReadStub(stub_path);
+    const std::vector<uint8_t> record =
+        MakeSettingsRecord(options.settings, static_cast<uint32_t>(stub.size()));
+    std::string notice, directives;
+    if (!options.notice_file.empty()) {
+        notice = ReadText(options.notice_file, "notice", lzhsfx::kMaxNoticeText);
+    }
+    if (!options.directives_file.empty()) {
+        directives = ReadText(options.directives_file, "directives", lzhsfx::kMaxDirectiveText);
+        for (const DirectiveWarning &w : CheckDirectives(directives)) {
+            PrintWarning(options.directives_file + ":" + std::to_string(w.line) + ": " + w.text);
+        }
+    }
+    std::vector<InputEntry> entries;
+    if (options.from_archive.empty()) {
+        entries = CollectInputs(options.paths);
+        struct stat st;
+        if (stat(options.output.c_str(), &st) == 0) {
+            for (const InputEntry &e : entries) {
+                if (e.device == st.st_dev && e.inode == st.st_ino) {
+                    throw Failure("the output " + Quoted(options.output) +
+                                  " is among the inputs (as " + Quoted(e.source) +
+                                  "); write it elsewhere");
+                }
+            }
+        }
+    }
+
+    OutputFile out(options.output);
+    std::vector<uint8_t> head = stub;
+    std::copy(record.begin(), record.end(), head.begin() + kSettingsOffset);
+    out.Write(head.data(), head.size());
+    const bool checksum = (options.settings.flags & kArchiveChecksum) != 0;
+    if (checksum) {
+        const uint8_t placeholder[2] = {0, 0};
+        out.Write(placeholder, 2);
+    }
+    ArchiveStream stream(out, options);
+    stream.AddTexts(notice, directives);
+    if (options.from_archive.empty()) {
+        AddInputs(stream, entries);
+    } else {
+        AddArchive(stream, options);
+    }
+    const uint8_t end_mark = 0;
+    out.Write(&end_mark, 1);
+    if (checksum) {
+        const uint8_t sum[2] = {static_cast<uint8_t>(stream.checksum()),
+                                static_cast<uint8_t>(stream.checksum() >> 8)};
+        out.WriteAt(stub.size(), sum, 2);
+    }
+    // The stub keeps its own size, and every position in the file, in 32 bits.
+    if (out.size() > UINT32_MAX) {
+        throw Failure(Quoted(options.output) + ": the installer would be " +
+                      std::to_string(out.size()) + " bytes; it can be at most 4 GiB - 1");
+    }
+    CheckWritten(out, stream.members(), options);
+    out.Commit();
+    PrintNote("wrote " + options.output + ": " + std::to_string(stream.members()) + " members, " +
+              std::to_string(out.size()) + " bytes (stub " + std::to_string(stub.size()) +
+              ", archive " + std::to_string(out.size() - stub.size()) + ")");
+}
+
+} // namespace cli

@@ -1,0 +1,530 @@
+#include "commands.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "console.h"
+#include "directive_check.h"
+#include "lzh_writer.h"
+#include "stub_archive.h"
+#include "text_codec.h"
+#include "win32_runtime.h"
+
+namespace cli {
+namespace {
+
+std::string Quoted(const std::string &s) {
+    return "\"" + s + "\"";
+}
+
+bool IsNotice(const Member &m) {
+    return m.path == "!";
+}
+
+bool IsDirectives(const Member &m) {
+    return m.path == "$";
+}
+
+std::string ShowName(const Member &m) {
+    return ShowShiftJis(m.path);
+}
+
+std::string Hex16(uint16_t v) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", v);
+    return text;
+}
+
+std::string UtcTime(uint32_t t) {
+    const time_t seconds = static_cast<time_t>(t);
+    struct tm tm;
+    gmtime_r(&seconds, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    return text;
+}
+
+std::string Attributes(uint16_t a) {
+    std::string s = "-----";
+    const char letters[] = "rhsda";
+    const uint16_t bits[] = {0x01, 0x02, 0x04, 0x10, 0x20};
+    for (int i = 0; i < 5; ++i) {
+        if (a & bits[i]) {
+            s[static_cast<size_t>(i)] = letters[i];
+        }
+    }
+    return s;
+}
+
+std::string FlagNames(uint8_t flags) {
+    std::string s;
+    const struct {
+        uint8_t bit;
+        const char *name;
+    } kNames[] = {{kAutoStart, "auto start"},
+                  {kOverwriteSilently, "overwrite"},
+                  {kArchiveChecksum, "archive checksum"},
+                  {kNoSkipNotNewer, "no skip of newer files"}};
+    for (const auto &n : kNames) {
+        if (flags & n.bit) {
+            s += (s.empty() ? "" : ", ") + std::string(n.name);
+        }
+    }
+    return s.empty() ? "none" : s;
+}
+
+// Reads the headers and says what the stub found wrong; returns the faults so far.
+int ReadMembers(StubArchive &archive, const std::string &file, std::vector<Member> *members) {
+    int faults = 0;
+    for (const std::string &f : archive.conversion_faults()) {
+        PrintError(Quoted(file) + ": " + ShowShiftJis(f));
+        ++faults;
+    }
+    if (!archive.ReadHeaders(members)) {
+        const uint64_t at = members->empty()
+                                ? archive.location().archive_offset
+                                : members->back().data_offset + members->back().packed_size;
+        PrintError(Quoted(file) + ": the archive cannot be read past byte " + std::to_string(at) +
+                   (members->empty() && !archive.location().installer
+                        ? ": not an installer or an LZH archive, or damaged at its start"
+                        : " (after " + std::to_string(members->size()) + " members)"));
+        ++faults;
+    }
+    return faults;
+}
+
+// Compares the checksum in front of the archive with the members' data CRCs.
+int CheckChecksum(StubArchive &archive, const std::string &file,
+                  const std::vector<Member> &members) {
+    if (!archive.location().has_checksum) {
+        return 0;
+    }
+    uint16_t stored = 0;
+    if (!archive.StoredChecksum(&stored)) {
+        PrintError(Quoted(file) + ": the archive checksum is missing");
+        return 1;
+    }
+    uint16_t sum = 0;
+    for (const Member &m : members) {
+        sum ^= m.crc;
+    }
+    if (sum != stored) {
+        PrintError(Quoted(file) + ": the archive checksum is " + Hex16(stored) +
+                   " but the members' CRCs give " + Hex16(sum) +
+                   "; the installer would report 改竄されています (tampered with)");
+        return 1;
+    }
+    return 0;
+}
+
+uint64_t TotalSize(const std::vector<Member> &members) {
+    uint64_t total = 0;
+    for (const Member &m : members) {
+        total += m.method == 'd' ? 0 : m.unpacked_size;
+    }
+    return total;
+}
+
+// What the decoder's progress step moves.
+Progress *decoding = nullptr;
+uint64_t decoding_base = 0;
+
+void ProgressStep() {
+    if (decoding != nullptr) {
+        decoding->Update(runtime::BytesWritten() - decoding_base);
+    }
+}
+
+class DecodeProgress {
+  public:
+    DecodeProgress(const char *label, uint64_t total) : progress_(label, total) {
+        decoding = &progress_;
+        decoding_base = runtime::BytesWritten();
+        runtime::SetProgressStep(ProgressStep);
+    }
+    ~DecodeProgress() {
+        runtime::SetProgressStep(nullptr);
+        decoding = nullptr;
+    }
+
+  private:
+    Progress progress_;
+};
+
+// Checks one decoded member; returns its faults.
+int CheckDecoded(const std::string &file, const Member &m, const DecodeResult &r) {
+    const std::string name = Quoted(file) + ": " + Quoted(ShowName(m));
+    if (!r.completed) {
+        PrintError(name + ": decoding failed");
+        return 1;
+    }
+    int faults = 0;
+    if (r.crc != m.crc && m.method != 'd') {
+        PrintError(name + ": CRC error: the header says " + Hex16(m.crc) + ", the data gives " +
+                   Hex16(r.crc));
+        ++faults;
+    }
+    if (r.produced != (m.method == 'd' ? 0 : m.unpacked_size)) {
+        PrintError(name + ": decodes to " + std::to_string(r.produced) +
+                   " bytes, the header says " + std::to_string(m.unpacked_size));
+        ++faults;
+    }
+    if (r.position_error != 0) {
+        const uint64_t n =
+            static_cast<uint64_t>(r.position_error < 0 ? -r.position_error : r.position_error);
+        PrintError(name + ": the installer would read the next header " + std::to_string(n) +
+                   " bytes " + (r.position_error < 0 ? "before" : "after") +
+                   " the end of this member's packed data");
+        ++faults;
+    }
+    return faults;
+}
+
+// Says what the installer will make of its notice or directives.
+void CheckText(const std::string &file, const Member &m, const std::string &text) {
+    const std::string name = Quoted(file) + ": the " + (IsNotice(m) ? "notice" : "directives");
+    const size_t limit = IsNotice(m) ? lzhsfx::kMaxNoticeText : lzhsfx::kMaxDirectiveText;
+    const size_t zero = text.find('\0');
+    if (zero != std::string::npos && zero < limit) {
+        PrintWarning(name + " holds a zero byte; the installer reads only the " +
+                     std::to_string(zero) + " bytes before it");
+    } else if (text.size() > limit) {
+        PrintWarning(name + " is " + std::to_string(text.size()) +
+                     " bytes; the installer reads only the first " + std::to_string(limit));
+    }
+    if (IsDirectives(m)) {
+        for (const DirectiveWarning &w : CheckDirectives(text.substr(0, std::min(zero, limit)))) {
+            PrintWarning(name + ", line " + std::to_string(w.line) + ": " + w.text);
+        }
+    }
+}
+
+// ---- Extraction -----------------------------------------------------------------
+
+// Splits a member path into the components it names under the destination, in UTF-8,
+// or says why it would leave the destination folder.
+bool SafeComponents(const std::string &path, std::vector<std::string> *parts,
+                    std::vector<std::string> *sjis_parts, std::string *why) {
+    if (!path.empty() && path[0] == '/') {
+        *why = "it is an absolute path";
+        return false;
+    }
+    const unsigned char first = static_cast<unsigned char>(path.empty() ? 0 : path[0]);
+    if (path.size() >= 2 && path[1] == ':' && first < 0x80) {
+        *why = "it starts with a drive letter";
+        return false;
+    }
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        const std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            *why = "it leads up out of the folder with \"..\"";
+            return false;
+        }
+        std::string utf8;
+        if (!FromShiftJis(part, &utf8)) {
+            *why = "its name is not valid Shift-JIS";
+            return false;
+        }
+        parts->push_back(utf8);
+        sjis_parts->push_back(part);
+    }
+    if (parts->empty()) {
+        *why = "it names no file";
+        return false;
+    }
+    return true;
+}
+
+// Opens the folder `parts[0..count)` below `root`, creating what is missing and
+// following no symbolic link. Returns the descriptor, or -1 with `why` set.
+int OpenFolders(int root, const std::vector<std::string> &parts, size_t count, std::string *why) {
+    int fd = openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t i = 0; i < count && fd >= 0; ++i) {
+        const char *name = parts[i].c_str();
+        if (mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
+            *why = "cannot create the folder " + Quoted(parts[i]) + ": " + std::strerror(errno);
+            close(fd);
+            return -1;
+        }
+        const int next = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            *why = Quoted(parts[i]) + (errno == ELOOP || errno == ENOTDIR
+                                           ? " is a symbolic link or not a folder"
+                                           : std::string(": ") + std::strerror(errno));
+        }
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+std::string Joined(const std::vector<std::string> &parts, const char *separator) {
+    std::string s;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        s += (i == 0 ? "" : separator) + parts[i];
+    }
+    return s;
+}
+
+struct timespec Timespec(uint32_t t) {
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(t);
+    ts.tv_nsec = 0;
+    return ts;
+}
+
+class Extractor {
+  public:
+    Extractor(StubArchive &archive, const std::string &file, int root, bool force)
+        : archive_(archive), file_(file), root_(root), force_(force) {}
+
+    // Extracts one member; returns its faults.
+    int Extract(const Member &m) {
+        std::vector<std::string> parts, sjis;
+        std::string why;
+        const std::string name = Quoted(file_) + ": " + Quoted(ShowName(m));
+        if (!SafeComponents(m.path, &parts, &sjis, &why)) {
+            PrintError(name + ": not extracted: " + why);
+            return 1;
+        }
+        if (m.method == 'd') {
+            const int fd = OpenFolders(root_, parts, parts.size(), &why);
+            if (fd < 0) {
+                PrintError(name + ": " + why);
+                return 1;
+            }
+            close(fd);
+            folders_.push_back({Joined(parts, "/"), m});
+            return 0;
+        }
+        const int folder = OpenFolders(root_, parts, parts.size() - 1, &why);
+        if (folder < 0) {
+            PrintError(name + ": " + why);
+            return 1;
+        }
+        const int faults = File(m, folder, parts, sjis, name);
+        close(folder);
+        return faults;
+    }
+
+    // Gives the folders their times, innermost first, now that nothing more is
+    // written into them.
+    void StampFolders() {
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+            const struct timespec times[2] = {Timespec(it->second.access_time),
+                                              Timespec(it->second.modification_time)};
+            utimensat(root_, it->first.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        }
+    }
+
+    int files() const {
+        return files_;
+    }
+
+  private:
+    int File(const Member &m, int folder, const std::vector<std::string> &parts,
+             const std::vector<std::string> &sjis, const std::string &name) {
+        const char *leaf = parts.back().c_str();
+        const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (force_ ? O_TRUNC : O_EXCL);
+        const int fd = openat(folder, leaf, flags, 0666);
+        if (fd < 0) {
+            PrintError(name + ": " +
+                       (errno == EEXIST  ? std::string("exists; --force overwrites it")
+                        : errno == ELOOP ? std::string("is a symbolic link; not followed")
+                                         : std::string("cannot create: ") + std::strerror(errno)));
+            return 1;
+        }
+        const HANDLE output = runtime::HandleForDescriptor(fd);
+        // The stub names the file in its messages and deletes it after an abort.
+        const DecodeResult r = archive_.Decode(m, output, Joined(sjis, "/"));
+        int faults = CheckDecoded(file_, m, r);
+        if (!r.completed) {
+            return faults; // the abort path has closed and deleted the file
+        }
+        if (faults == 0) {
+            const struct timespec times[2] = {Timespec(m.access_time),
+                                              Timespec(m.modification_time)};
+            futimens(fd, times);
+        }
+        if (!CloseHandle(output)) {
+            PrintError(name + ": cannot write: " + std::strerror(errno));
+            ++faults;
+        }
+        if (faults != 0) {
+            unlinkat(folder, leaf, 0);
+            PrintError(name + ": removed");
+        } else {
+            ++files_;
+        }
+        return faults;
+    }
+
+    StubArchive &archive_;
+    const std::string &file_;
+    int root_;
+    bool force_;
+    int files_ = 0;
+    std::vector<std::pair<std::string, Member>> folders_;
+};
+
+int MakeFolder(const std::string &folder) {
+    // Creates the destination and its parents as `mkdir -p` does.
+    std::string path;
+    size_t start = 0;
+    while (start < folder.size()) {
+        size_t end = folder.find('/', start + 1);
+        if (end == std::string::npos) {
+            end = folder.size();
+        }
+        path = folder.substr(0, end);
+        if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+            throw Failure(Quoted(folder) + ": cannot create: " + std::strerror(errno));
+        }
+        start = end;
+    }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        throw Failure(Quoted(folder) + ": cannot open the folder: " + std::strerror(errno));
+    }
+    return fd;
+}
+
+} // namespace
+
+int ListArchive(const std::string &file, int32_t dos_time_offset) {
+    StubArchive archive(file, dos_time_offset);
+    const ArchiveLocation &at = archive.location();
+    if (at.installer) {
+        const StoredSettings &s = at.settings;
+        std::printf("installer %s: archive from byte %" PRIu64 " of %" PRIu64 "\n",
+                    Quoted(file).c_str(), at.archive_offset, at.file_size);
+        std::printf("  title            %s\n", Quoted(ShowShiftJis(s.title)).c_str());
+        std::printf("  install title    %s\n", Quoted(ShowShiftJis(s.install_title)).c_str());
+        std::printf("  install folder   %s\n", Quoted(ShowShiftJis(s.install_dir)).c_str());
+        std::printf("  command          %s\n", Quoted(ShowShiftJis(s.command)).c_str());
+        std::printf("  flags            0x%02X (%s)\n", s.flags, FlagNames(s.flags).c_str());
+        std::printf("  attributes       %s\n",
+                    s.restore_attributes != 0 ? "restored" : "not restored");
+    } else {
+        std::printf("archive %s%s\n", Quoted(file).c_str(),
+                    archive.converted() ? " (level-0/1 headers, read as level 2)" : "");
+    }
+    std::vector<Member> members;
+    int faults = ReadMembers(archive, file, &members);
+    std::printf("%-6s %10s %10s %6s  %-19s  %-4s  %-5s  %s\n", "Method", "Packed", "Size", "Ratio",
+                "Time (UTC)", "CRC", "Attr", "Name");
+    uint64_t packed = 0, size = 0;
+    for (const Member &m : members) {
+        char ratio[16] = "     -";
+        if (m.method != 'd' && m.unpacked_size != 0) {
+            std::snprintf(ratio, sizeof ratio, "%5.1f%%", 100.0 * m.packed_size / m.unpacked_size);
+        }
+        std::string name = ShowName(m) + (m.method == 'd' && m.path.back() != '/' ? "/" : "");
+        if (IsNotice(m)) {
+            name += "  (notice)";
+        } else if (IsDirectives(m)) {
+            name += "  (directives)";
+        }
+        std::printf("-lh%c-  %10" PRIu32 " %10" PRIu32 " %s  %s  %s  %s  %s\n", m.method,
+                    m.packed_size, m.unpacked_size, ratio, UtcTime(m.modification_time).c_str(),
+                    Hex16(m.crc).c_str(), Attributes(m.attribute).c_str(), name.c_str());
+        packed += m.packed_size;
+        size += m.method == 'd' ? 0 : m.unpacked_size;
+    }
+    char ratio[16] = "";
+    if (size != 0) {
+        std::snprintf(ratio, sizeof ratio, " (%.1f%%)",
+                      100.0 * static_cast<double>(packed) / static_cast<double>(size));
+    }
+    std::printf("%zu members, %" PRIu64 " bytes, packed %" PRIu64 "%s\n", members.size(), size,
+                packed, ratio);
+    if (at.has_checksum) {
+        uint16_t stored = 0;
+        if (archive.StoredChecksum(&stored)) {
+            std::printf("archive checksum %s\n", Hex16(stored).c_str());
+        }
+    }
+    std::fflush(stdout);
+    return faults == 0 ? 0 : 1;
+}
+
+int TestArchive(const std::string &file, int32_t dos_time_offset, bool verifying) {
+    StubArchive archive(file, dos_time_offset);
+    std::vector<Member> members;
+    int faults = ReadMembers(archive, file, &members);
+    if (faults == 0) {
+        faults += CheckChecksum(archive, file, members);
+    }
+    DecodeProgress progress("testing", TotalSize(members));
+    for (const Member &m : members) {
+        std::string text;
+        const bool special = IsNotice(m) || IsDirectives(m);
+        const HANDLE output = special ? runtime::CaptureHandle(&text, lzhsfx::kMaxDirectiveText + 1)
+                                      : runtime::DiscardHandle();
+        const DecodeResult r = archive.Decode(m, output, "");
+        if (r.completed) {
+            CloseHandle(output);
+        }
+        const int member_faults = CheckDecoded(file, m, r);
+        if (member_faults == 0 && special) {
+            CheckText(file, m, text);
+        }
+        faults += member_faults;
+    }
+    if (verifying) {
+        return faults;
+    }
+    if (faults == 0) {
+        PrintNote(file + ": " + std::to_string(members.size()) + " members tested, no faults");
+    } else {
+        PrintError(file + ": " + std::to_string(faults) + (faults == 1 ? " fault" : " faults"));
+    }
+    return faults;
+}
+
+int ExtractArchive(const std::string &file, const std::string &folder, bool force,
+                   int32_t dos_time_offset) {
+    StubArchive archive(file, dos_time_offset);
+    std::vector<Member> members;
+    int faults = ReadMembers(archive, file, &members);
+    if (faults == 0) {
+        faults += CheckChecksum(archive, file, members);
+    }
+    const int root = MakeFolder(folder);
+    runtime::SetRootDirectory(root);
+    Extractor extractor(archive, file, root, force);
+    {
+        DecodeProgress progress("extracting", TotalSize(members));
+        for (const Member &m : members) {
+            faults += extractor.Extract(m);
+        }
+    }
+    extractor.StampFolders();
+    runtime::SetRootDirectory(AT_FDCWD);
+    close(root);
+    if (faults == 0) {
+        PrintNote("extracted " + std::to_string(extractor.files()) + " files from " + file +
+                  " into " + folder);
+    } else {
+        PrintError(file + ": " + std::to_string(faults) + (faults == 1 ? " fault" : " faults"));
+    }
+    return faults == 0 ? 0 : 1;
+}
+
+} // namespace cli

@@ -1,0 +1,36 @@
+// The files and folders named on the build command line, walked into the sorted list
+// of members an installer will hold.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace cli {
+
+struct InputEntry {
+    std::string source;             // the path to read
+    std::vector<std::string> parts; // member path components in UTF-8, outermost first
+    std::vector<std::string> sjis;  // the same components in Shift-JIS
+    bool directory = false;
+    uint64_t size = 0;
+    uint32_t time = 0; // last write, Unix seconds
+    uint8_t attribute = 0x20;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Walks `paths`: a file becomes a member named by its last component, a folder a
+// directory entry and, below it, everything it holds, following symbolic links.
+// Names are relative to each path's parent. The result is sorted by member path
+// (a folder right before its contents), so that it does not depend on the order in
+// which the file system lists a folder. Throws Failure for a missing or unreadable
+// input, a name Shift-JIS cannot hold or the installer cannot store, a path that is
+// too long, and two inputs with the same member path.
+std::vector<InputEntry> CollectInputs(const std::vector<std::string> &paths);
+
+// The member path in UTF-8, "/" between components and after a directory.
+std::string ShowPath(const InputEntry &entry);
+
+} // namespace cli

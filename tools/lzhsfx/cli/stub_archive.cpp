@@ -1,0 +1,233 @@
+// The walk of the installer's archive pass, done with the stub's procedures over
+// the one `RunState` record, minus what the tool does not need: no notice box, no
+// directives applied, no destination path built, no overwrite question.
+#include "stub_archive.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "archive/errors.h"
+#include "archive/member_header.h"
+#include "archive_reader.h"
+#include "console.h"
+#include "decode/crc.h"
+#include "decode/decoder.h"
+#include "files/text.h"
+#include "startup/run_state.h"
+#include "win32_runtime.h"
+
+namespace cli {
+namespace {
+
+// What the archive pass does for one member in either mode: stored members are
+// copied, directory entries have no data, the others are decoded.
+void DecodeCurrentMember() {
+    State->RunningCrc = 0;
+    State->InputIndex = 0xFFFFFFFF;
+    const char method = MemberMethod();
+    if (method == '0') {
+        CopyStored(static_cast<LONG>(MemberUnpackedSize()));
+    } else if (method != 'd') {
+        DecodeMember();
+    }
+}
+
+void ReleaseHeader() {
+    if (State->HeaderBuffer != nullptr) {
+        LocalFree(State->HeaderBuffer);
+        State->HeaderBuffer = nullptr;
+    }
+}
+
+std::string Quoted(const std::string &path) {
+    return "\"" + path + "\"";
+}
+
+std::vector<uint8_t> ReadWhole(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        throw Failure(Quoted(path) + ": cannot read: " + std::strerror(errno));
+    }
+    return data;
+}
+
+// Whether `h` (at least 22 bytes) starts a level-0 or level-1 header.
+bool IsOldHeader(const uint8_t *h) {
+    return h[0] != 0 && h[2] == '-' && h[6] == '-' && (h[20] == 0 || h[20] == 1);
+}
+
+} // namespace
+
+StubArchive::StubArchive(const std::string &path, int32_t dos_time_offset) : path_(path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) {
+        throw Failure(Quoted(path) + ": cannot open: " + std::strerror(errno));
+    }
+    location_.file_size = static_cast<uint64_t>(in.tellg());
+    uint8_t start[kSettingsOffset + kSettingsSize] = {};
+    in.seekg(0);
+    in.read(reinterpret_cast<char *>(start), sizeof start);
+    const size_t got = static_cast<size_t>(in.gcount());
+
+    if (got >= 2 && start[0] == 'M' && start[1] == 'Z') {
+        if (got < sizeof start) {
+            throw Failure(Quoted(path) + " is a program too short to hold a settings record");
+        }
+        location_.installer = true;
+        location_.settings = ReadSettingsRecord(start + kSettingsOffset);
+        location_.archive_offset = location_.settings.archive_offset;
+        location_.has_checksum = (location_.settings.flags & kArchiveChecksum) != 0;
+        if (location_.archive_offset == 0) {
+            throw Failure(Quoted(path) + " is a stub without an archive: its settings record is "
+                                         "empty");
+        }
+        if (location_.archive_offset > location_.file_size) {
+            throw Failure(Quoted(path) + ": the archive should start at byte " +
+                          std::to_string(location_.archive_offset) +
+                          ", beyond the end of the file");
+        }
+    } else if (got >= 22 && IsOldHeader(start)) {
+        const std::vector<uint8_t> data = ReadWhole(path);
+        lzhsfx::ReadOptions options;
+        options.dos_time_offset = dos_time_offset;
+        std::vector<lzhsfx::ArchiveMember> members;
+        try {
+            members = lzhsfx::ReadArchive(data.data(), data.size(), options);
+        } catch (const lzhsfx::LzhError &e) {
+            throw Failure(Quoted(path) + ": " + e.what());
+        }
+        lzhsfx::LzhWriter writer;
+        for (const lzhsfx::ArchiveMember &m : members) {
+            try {
+                lzhsfx::AddArchiveMember(writer, m, data.data());
+            } catch (const lzhsfx::LzhError &e) {
+                std::string name;
+                for (const std::string &part : m.info.directory) {
+                    name += part + "/";
+                }
+                conversion_faults_.push_back(name + m.info.name + ": " + e.what());
+            }
+        }
+        converted_ = writer.Finish();
+        location_.file_size = converted_.size();
+    }
+
+    state_ = static_cast<RunState *>(std::calloc(1, sizeof(RunState)));
+    if (state_ == nullptr) {
+        throw Failure("not enough memory");
+    }
+    State = state_;
+    State->ArchiveFile = HFILE_ERROR;
+    State->OutputFile = INVALID_HANDLE_VALUE;
+    runtime::SetArchiveName(path);
+    BuildCrcTable(0xA001);
+    Open();
+}
+
+StubArchive::~StubArchive() {
+    ReleaseHeader();
+    runtime::Close(State->ArchiveFile);
+    std::free(state_);
+    State = nullptr;
+}
+
+void StubArchive::Open() {
+    State->ArchiveFile = converted() ? runtime::OpenMemory(converted_.data(), converted_.size())
+                                     : runtime::OpenFile(path_);
+    if (State->ArchiveFile == HFILE_ERROR) {
+        throw Failure(Quoted(path_) + ": cannot open: " + std::strerror(errno));
+    }
+}
+
+bool StubArchive::StoredChecksum(uint16_t *checksum) {
+    BYTE bytes[2];
+    if (!location_.has_checksum || !runtime::Seek(State->ArchiveFile, location_.archive_offset) ||
+        _lread(State->ArchiveFile, bytes, 2) != 2) {
+        return false;
+    }
+    *checksum = ReadLe16(bytes);
+    return true;
+}
+
+bool StubArchive::ReadHeaders(std::vector<Member> *members) {
+    members->clear();
+    uint64_t at = location_.archive_offset + (location_.has_checksum ? 2 : 0);
+    if (at > location_.file_size) {
+        ReportDataMissing();
+        return false;
+    }
+    for (;;) {
+        ReleaseHeader();
+        if (!runtime::Seek(State->ArchiveFile, at)) {
+            ReportReadError();
+            return false;
+        }
+        const HeaderResult r = ReadMemberHeader();
+        if (r == kHeaderEnd) {
+            return true;
+        }
+        if (r != kHeaderValid) {
+            return false;
+        }
+        Member m;
+        m.header_offset = at;
+        m.data_offset = runtime::Tell(State->ArchiveFile);
+        m.path = State->MemberPath;
+        m.method = MemberMethod();
+        m.packed_size = MemberPackedSize();
+        m.unpacked_size = MemberUnpackedSize();
+        m.time = MemberTime();
+        m.creation_time = State->CreationTime;
+        m.modification_time = State->ModificationTime;
+        m.access_time = State->AccessTime;
+        m.crc = MemberDataCrc();
+        m.attribute = State->Attribute;
+        // The scan pass passes over every member's packed data, a directory's too.
+        if (m.packed_size > location_.file_size - m.data_offset) {
+            ReportDataMissing();
+            return false;
+        }
+        at = m.data_offset + m.packed_size;
+        members->push_back(m);
+    }
+}
+
+DecodeResult StubArchive::Decode(const Member &member, HANDLE output,
+                                 const std::string &destination) {
+    DecodeResult result;
+    ReleaseHeader();
+    if (!runtime::Seek(State->ArchiveFile, member.header_offset) ||
+        ReadMemberHeader() != kHeaderValid) {
+        // The file changed under the tool; end as the abort path does.
+        ReportReadError();
+        CloseHandle(output);
+        if (!destination.empty()) {
+            DeleteFileA(destination.c_str());
+        }
+        return result;
+    }
+    State->OutputFile = output;
+    State->SpecialMode = 0;
+    CopyText(State->DestinationPath, destination.c_str(), kDestinationPathSize);
+    const uint64_t before = runtime::BytesWritten();
+    result.completed = runtime::RunUntilAbort(DecodeCurrentMember);
+    result.produced = runtime::BytesWritten() - before;
+    result.crc = State->RunningCrc;
+    if (result.completed) {
+        const uint64_t end = member.data_offset + member.packed_size;
+        const uint64_t at = runtime::Tell(State->ArchiveFile);
+        result.position_error = static_cast<int64_t>(at) - static_cast<int64_t>(end);
+    } else {
+        // The abort path has closed the output and the archive.
+        Open();
+    }
+    State->OutputFile = INVALID_HANDLE_VALUE;
+    State->DestinationPath[0] = 0;
+    return result;
+}
+
+} // namespace cli

@@ -1,0 +1,99 @@
+// An installer's archive, or a plain .lzh, read exactly as the installer reads it:
+// with the stub's own header reader and decoder on the tool's Win32 runtime. The
+// stub's code reports its findings itself (through the error box, on standard error);
+// the results here say what happened, so the commands can count faults and go on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "settings_record.h"
+
+struct RunState;
+
+namespace cli {
+
+// Where a file keeps its archive.
+struct ArchiveLocation {
+    bool installer = false;  // an executable with a settings record
+    StoredSettings settings; // of an installer
+    uint64_t file_size = 0;
+    uint64_t archive_offset = 0; // of the checksum when there is one, else of the first header
+    bool has_checksum = false;
+};
+
+// One member as the stub's header reader took it.
+struct Member {
+    uint64_t header_offset = 0;
+    uint64_t data_offset = 0;
+    std::string path; // MemberPath: Shift-JIS, "/" separators
+    char method = 0;  // '0', '4' to '7' or 'd'
+    uint32_t packed_size = 0;
+    uint32_t unpacked_size = 0;
+    uint32_t time = 0; // the header's time stamp
+    uint32_t creation_time = 0, modification_time = 0, access_time = 0;
+    uint16_t crc = 0;
+    uint16_t attribute = 0;
+};
+
+struct DecodeResult {
+    bool completed = false; // false: the decoder's abort path ended it (reported)
+    uint16_t crc = 0;       // of the bytes delivered
+    uint64_t produced = 0;  // bytes delivered
+    // Where the archive stands after decoding, from the end of the member's packed
+    // data: negative when bytes were left unread, positive when more were read. The
+    // installer reads its next header there, so anything but 0 breaks the walk.
+    int64_t position_error = 0;
+};
+
+class StubArchive {
+  public:
+    // Opens the file: an installer, found by its "MZ" signature and settings record,
+    // or a plain archive. A plain archive with level-0 or level-1 headers is rewritten
+    // in memory with level-2 headers (packed data as it is), since the installer reads
+    // level 2 only; `dos_time_offset` (seconds east of UTC) converts its MS-DOS times.
+    // Throws Failure when the file cannot be opened or holds no archive.
+    StubArchive(const std::string &path, int32_t dos_time_offset);
+    ~StubArchive();
+    StubArchive(const StubArchive &) = delete;
+    StubArchive &operator=(const StubArchive &) = delete;
+
+    const ArchiveLocation &location() const {
+        return location_;
+    }
+    // Whether the headers were rewritten from level 0 or 1.
+    bool converted() const {
+        return !converted_.empty();
+    }
+    // Members of a level-0/1 archive that could not be rewritten, each with the reason.
+    const std::vector<std::string> &conversion_faults() const {
+        return conversion_faults_;
+    }
+
+    // Reads every header in order. Returns false when one is damaged or its data runs
+    // past the end of the file (the stub has reported it); `members` then holds the
+    // members before it.
+    bool ReadHeaders(std::vector<Member> *members);
+    // The checksum stored in front of the first header; false when it is missing.
+    bool StoredChecksum(uint16_t *checksum);
+
+    // Decodes `member` into `output`, an output handle of the runtime, exactly as the
+    // installer's extract pass does. `destination` is the name the stub's messages give
+    // the output (empty: none). When decoding does not complete, `output` has been
+    // closed and the file of that name deleted, as the installer's abort path does.
+    DecodeResult Decode(const Member &member, HANDLE output, const std::string &destination);
+
+  private:
+    void Open();
+
+    std::string path_;
+    ArchiveLocation location_;
+    std::vector<uint8_t> converted_;
+    std::vector<std::string> conversion_faults_;
+    RunState *state_ = nullptr;
+};
+
+} // namespace cli
