@@ -86,14 +86,16 @@ void SendGroupCommands(HWND dialog) {
     if (!ShortPathInDestination(s->ProgramPath, s->ProgramPath)) {
         return;
     }
+    // The two commands follow each other without a line feed: Program Manager takes
+    // consecutive bracketed commands, and some servers stop reading at a line break.
     if (s->IconPath[0] != 0) {
         if (!ShortPathInDestination(s->IconPath, s->IconPath)) {
             return;
         }
-        wsprintfA(s->CommandText, "[CreateGroup(\"%s\",0)]\n[AddItem(%s,%s,%s)]", s->GroupName,
+        wsprintfA(s->CommandText, "[CreateGroup(\"%s\",0)][AddItem(%s,%s,%s)]", s->GroupName,
                   s->ProgramPath, s->ItemTitle, s->IconPath);
     } else {
-        wsprintfA(s->CommandText, "[CreateGroup(\"%s\",0)]\n[AddItem(%s,%s)]", s->GroupName,
+        wsprintfA(s->CommandText, "[CreateGroup(\"%s\",0)][AddItem(%s,%s)]", s->GroupName,
                   s->ProgramPath, s->ItemTitle);
     }
 

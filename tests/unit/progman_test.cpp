@@ -156,7 +156,7 @@ TEST_F(ProgmanTest, WithProgramManagerRunningTheGroupAndItemAreSentAndTheConvers
     EXPECT_TRUE(HostProcessStarts().empty());
     ASSERT_EQ(server.commands.size(), 1u);
     EXPECT_EQ(server.commands[0],
-              "[CreateGroup(\"Tools\",0)]\n"
+              "[CreateGroup(\"Tools\",0)]"
               "[AddItem(C:\\Dest\\APPLIC~1.EXE,My Tool,C:\\Dest\\APPLIC~1.ICO)]");
     EXPECT_EQ(Conversation(), "I* Ad Ep Ad Tp Td W*");
     const HostWindowMessage *initiate = Find(WM_DDE_INITIATE, HWND_BROADCAST);
@@ -197,7 +197,7 @@ TEST_F(ProgmanTest, AGroupLineOfThreeFieldsEndsTheItemRightAfterTheTitle) {
     Run("$Group=\"Tools, Misc\",\"Tool, the\",Application.exe");
     ASSERT_EQ(server.commands.size(), 1u);
     EXPECT_EQ(server.commands[0],
-              "[CreateGroup(\"Tools, Misc\",0)]\n[AddItem(C:\\Dest\\APPLIC~1.EXE,Tool, the)]");
+              "[CreateGroup(\"Tools, Misc\",0)][AddItem(C:\\Dest\\APPLIC~1.EXE,Tool, the)]");
     EXPECT_STREQ(State->IconPath, "");
 }
 

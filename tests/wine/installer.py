@@ -117,3 +117,29 @@ def make_installer(stub, target, archive_bytes, archive_offset=None, **fields):
     image[SETTINGS_OFFSET:SETTINGS_OFFSET + SETTINGS_SIZE] = settings(offset, **fields)
     Path(target).write_bytes(bytes(image) + archive_bytes)
     return Path(target)
+
+
+def member_methods(archive_bytes):
+    """The (method, name) of every member of a level-2 archive, in order: what an encoder
+    chose for each file. The name is the directory name, with "/" for its separators,
+    followed by the file name."""
+    found, at = [], 0
+    while at + 2 <= len(archive_bytes):
+        size, = struct.unpack_from("<H", archive_bytes, at)
+        if size == 0:
+            break
+        method = archive_bytes[at + 2:at + 7].decode("ascii")
+        packed, = struct.unpack_from("<I", archive_bytes, at + 7)
+        names = {}
+        record = at + 24
+        while True:
+            record_size, = struct.unpack_from("<H", archive_bytes, record)
+            if record_size == 0:
+                break
+            kind = archive_bytes[record + 2]
+            if kind in (0x01, 0x02):
+                names[kind] = archive_bytes[record + 3:record + record_size].replace(b"\xff", b"/")
+            record += record_size
+        found.append((method, (names.get(0x02, b"") + names.get(0x01, b"")).decode("cp932")))
+        at += size + packed
+    return found
