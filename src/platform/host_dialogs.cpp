@@ -117,11 +117,11 @@ void HostAddDialog(HWND dialog, DLGPROC proc, const std::vector<HostControlSpec>
     DialogWindow window;
     window.proc = proc;
     window.rect = rect;
-    for (const HostControlSpec &spec : controls) {
+    for (const HostControlSpec &item : controls) {
         HostControl control;
-        control.text = spec.text;
-        control.style = spec.style;
-        window.controls[spec.id] = control;
+        control.text = item.text;
+        control.style = item.style;
+        window.controls[item.id] = control;
     }
     Dialogs().dialogs[dialog] = window;
     HostAddWindow(dialog, "#32770", proc, true);
@@ -172,8 +172,8 @@ void HostSetInitialMapMode(int mode) {
 
 void HostDefineTemplate(const char *name, const std::vector<HostControlSpec> &controls) {
     DialogTemplate t;
-    for (const HostControlSpec &spec : controls) {
-        t.controls.push_back(ControlTemplate{spec.id, spec.text, spec.style});
+    for (const HostControlSpec &item : controls) {
+        t.controls.push_back(ControlTemplate{item.id, item.text, item.style});
     }
     Dialogs().templates[HostUpper(name)] = t;
 }
