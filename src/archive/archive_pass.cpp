@@ -118,8 +118,8 @@ static MemberOutcome ScanMember() {
 }
 
 // Decides about an existing destination entry: 1 to overwrite, 0 to keep it, -1 when
-// the user cancelled.
-static int DecideOverwrite(DWORD attributes) {
+// the user cancelled. The entry itself is left alone until the new file replaces it.
+static int DecideOverwrite() {
     DWORD existing = ExistingFileTime(State->DestinationPath);
     int answer;
     if (SkipNotNewer && existing >= MemberTime()) {
@@ -134,13 +134,99 @@ static int DecideOverwrite(DWORD attributes) {
     if (answer == IDCANCEL) {
         return -1;
     }
-    if (answer == IDNO) {
-        return 0;
+    return answer == IDNO ? 0 : 1;
+}
+
+// Whether an existing entry can be replaced, as creating a file over it would tell:
+// a directory never; a read-only, hidden or system file only when its attributes are
+// to be reset first; never a file that is open elsewhere.
+static bool CanReplace(DWORD attributes) {
+    bool reset = State->Settings.RestoreAttributes != 0;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (!reset && (attributes &
+                    (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))) {
+        return false;
     }
-    if (State->Settings.RestoreAttributes != 0 && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesA(State->DestinationPath, FILE_ATTRIBUTE_NORMAL);
+    HANDLE probe = CreateFileA(State->DestinationPath, reset ? GENERIC_READ : GENERIC_WRITE, 0,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
     }
-    return 1;
+    CloseHandle(probe);
+    return true;
+}
+
+// Names a free "~LZSFXnn.TMP" (nn from 00 to 99) in the folder of `DestinationPath`
+// into `out`, of `kOutputTempPathSize` bytes. The name is 8.3 on every volume and
+// does not exist, so no file of the user's can be taken for it. FALSE when all are
+// taken.
+static BOOL FreeNameBeside(char *out) {
+    const char *path = State->DestinationPath;
+    int folder = 0; // length of the folder part, its separator or drive colon included
+    for (int i = 0; path[i] != 0; ++i) {
+        BYTE b = static_cast<BYTE>(path[i]);
+        if (IsDBCSLeadByte(b) && path[i + 1] != 0) {
+            ++i;
+        } else if (b == '/' || b == '\\' || b == ':') {
+            folder = i + 1;
+        }
+    }
+    lstrcpynA(out, path, folder + 1);
+    char *name = out + folder;
+    for (int n = 0; n < 100; ++n) {
+        lstrcpyA(name, "~LZSFX00.TMP");
+        name[6] = static_cast<char>('0' + n / 10);
+        name[7] = static_cast<char>('0' + n % 10);
+        if (GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES) {
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+// Creates the temporary file the member is written to, as `OutputFile`.
+static BOOL CreateOutput() {
+    if (FreeNameBeside(OutputTempPath)) {
+        State->OutputFile = CreateFileA(OutputTempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (State->OutputFile != INVALID_HANDLE_VALUE) {
+            return TRUE;
+        }
+    }
+    State->OutputFile = INVALID_HANDLE_VALUE;
+    OutputTempPath[0] = 0;
+    return FALSE;
+}
+
+static void DiscardOutput() {
+    DeleteFileA(OutputTempPath);
+    OutputTempPath[0] = 0;
+}
+
+// Puts the finished temporary file in the place of `DestinationPath`. An old file is
+// first moved aside, so that it can be put back when the new one cannot take its
+// place; it is deleted only once the new one stands there.
+static BOOL PutOutputInPlace() {
+    char *path = State->DestinationPath;
+    char old[kOutputTempPathSize];
+    bool replacing = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    if (replacing && (!FreeNameBeside(old) || !MoveFileA(path, old))) {
+        return FALSE;
+    }
+    if (!MoveFileA(OutputTempPath, path)) {
+        if (replacing) {
+            MoveFileA(old, path);
+        }
+        return FALSE;
+    }
+    OutputTempPath[0] = 0;
+    if (replacing) {
+        if (State->Settings.RestoreAttributes != 0) {
+            SetFileAttributesA(old, FILE_ATTRIBUTE_NORMAL);
+        }
+        DeleteFileA(old);
+    }
+    return TRUE;
 }
 
 static void StampTimes() {
@@ -178,7 +264,7 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     bool directory = MemberMethod() == 'd';
     DWORD attributes = directory ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        int decision = DecideOverwrite(attributes);
+        int decision = DecideOverwrite();
         if (decision < 0) {
             State->Failed = 1;
             return kEndWalk;
@@ -186,14 +272,18 @@ static MemberOutcome ExtractMember(BOOL long_names) {
         if (decision == 0) {
             return SkipMemberData() ? kNextMember : kEndWalk;
         }
+        if (!CanReplace(attributes)) {
+            ReportOpenError(path);
+            return kEndWalk;
+        }
     }
     if (directory) {
         return kNextMember;
     }
 
-    State->OutputFile =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (State->OutputFile == INVALID_HANDLE_VALUE) {
+    // The member is written beside its destination and replaces an existing file only
+    // once it is complete and correct, so that a failure never costs the old one.
+    if (!CreateOutput()) {
         ReportOpenError(path);
         return kEndWalk;
     }
@@ -201,20 +291,25 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     if (State->Failed) {
         CloseHandle(State->OutputFile);
         State->OutputFile = INVALID_HANDLE_VALUE;
-        DeleteFileA(path);
+        DiscardOutput();
         return kEndWalk;
     }
     StampTimes();
     BOOL closed = CloseHandle(State->OutputFile);
     State->OutputFile = INVALID_HANDLE_VALUE;
     if (!closed) {
-        DeleteFileA(path);
+        DiscardOutput();
         ReportError("ｸﾛｰｽﾞｴﾗｰ", path);
         return kEndWalk;
     }
     if (State->RunningCrc != MemberDataCrc()) {
-        DeleteFileA(path);
+        DiscardOutput();
         ReportError("CRCｴﾗｰ", path);
+        return kEndWalk;
+    }
+    if (!PutOutputInPlace()) {
+        DiscardOutput();
+        ReportOpenError(path);
         return kEndWalk;
     }
     if (State->Settings.RestoreAttributes != 0) {

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -351,6 +352,31 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     }
     Host().attributes.erase(path);
     Host().creation_times.erase(path);
+    return TRUE;
+}
+
+// Renames a file or directory; like Windows, it refuses a target that exists.
+BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR new_name) {
+    std::string from = HostPath(existing);
+    std::string to = HostPath(new_name);
+    struct stat st;
+    if (from.empty() || to.empty() || stat(from.c_str(), &st) != 0 || lstat(to.c_str(), &st) == 0 ||
+        rename(from.c_str(), to.c_str()) != 0) {
+        return FALSE;
+    }
+    // The attributes and creation time go with the file.
+    auto attributes = Host().attributes.find(from);
+    if (attributes != Host().attributes.end()) {
+        DWORD value = attributes->second;
+        Host().attributes.erase(attributes);
+        Host().attributes[to] = value;
+    }
+    auto creation = Host().creation_times.find(from);
+    if (creation != Host().creation_times.end()) {
+        FILETIME value = creation->second;
+        Host().creation_times.erase(creation);
+        Host().creation_times[to] = value;
+    }
     return TRUE;
 }
 

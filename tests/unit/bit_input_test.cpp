@@ -137,6 +137,7 @@ TEST_F(BitInputTest, AFailedRefillLeavesTheBufferEmpty) {
 // process ends with status 1 and the partly written output file is gone.
 void ExpectReadErrorAbort(DWORD packed) {
     lstrcpyA(State->DestinationPath, "C:\\OUT\\PART.BIN");
+    lstrcpyA(OutputTempPath, State->DestinationPath); // the file being written
     CreateDirectoryA("C:\\OUT", nullptr);
     State->OutputFile = CreateFileA(State->DestinationPath, GENERIC_WRITE, 0, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

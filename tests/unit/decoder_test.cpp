@@ -52,6 +52,7 @@ class DecoderTest : public StubTest {
         StubTest::SetUp();
         lstrcpyA(State->OwnPath, "C:\\SFX.EXE");
         lstrcpyA(State->DestinationPath, "C:\\OUT\\FILE.BIN");
+        lstrcpyA(OutputTempPath, State->DestinationPath); // the file being written
         State->DialogWindow = kDialog;
         BuildCrcTable(0xA001);
     }
@@ -824,6 +825,7 @@ class RealArchiveTest : public DecoderTest {
             SCOPED_TRACE(name);
 
             lstrcpyA(State->DestinationPath, ("C:\\OUT\\" + name).c_str());
+            lstrcpyA(OutputTempPath, State->DestinationPath);
             State->OutputFile = CreateFileA(State->DestinationPath, GENERIC_WRITE, 0, nullptr,
                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
             ASSERT_NE(State->OutputFile, INVALID_HANDLE_VALUE);

@@ -18,6 +18,7 @@ void StubTest::SetUp() {
     AutoStart = OverwriteSilently = LegacyShell = AskBeforeAssociate = DirFromCommandLine = 0;
     SkipNotNewer = 1;
     ArchiveCrcXor = 0;
+    OutputTempPath[0] = 0;
     DdeState = 0;
 }
 

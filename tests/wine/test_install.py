@@ -315,6 +315,17 @@ class ExistingFiles(InstallCase):
         self.assertEqual(tree(self.dest), {"good.txt"})
         self.assertEqual((self.dest / "good.txt").read_bytes(), b"good")
 
+    def test_a_crc_error_over_an_existing_file_leaves_it_as_it_was(self):
+        old = self.existing("bad.txt", b"the user's own bytes")
+        members = [Member("bad.txt", b"damaged", data_crc=installer.crc16(b"damaged") ^ 1)]
+        program = self.start(self.make(installer.archive(members),
+                                       flags=installer.OVERWRITE_SILENTLY),
+                             "-n", wine.windows_path(self.dest))
+        self.assertEqual(self.answer(IDOK), f'"{self.shown(old)}" CRCｴﾗｰ')
+        self.assertEqual(program.wait(RUN_S), 1)
+        self.assertEqual(tree(self.dest), {"bad.txt"})
+        self.assertEqual(old.read_bytes(), b"the user's own bytes")
+
 
 # ---------------------------------------------------------------------------------------------
 # Progress and Cancel
@@ -362,7 +373,8 @@ class Progress(InstallCase):
                       "$Command=marker.exe\r\n")
         reg("delete", r"HKCR\.lzc", "/f")
         path = self.make(installer.archive(members), directives)
-        partial = self.dest / "extracting now" / "big.bin"
+        # The member is written to a temporary file beside its name until it is complete.
+        partial = self.dest / "extracting now" / "~LZSFX00.TMP"
 
         # A first run for the screen, taken once a few MiB of the member are on the disk and
         # before all of it is, then ended.
@@ -371,8 +383,7 @@ class Progress(InstallCase):
         while not (partial.exists() and partial.stat().st_size >= SCREENSHOT_AT):
             self.assertLess(time.monotonic(), deadline, "the member is not being written")
             time.sleep(0.01)
-        wine.screenshot("install-extracting")
-        self.assertLess(partial.stat().st_size, BIG_SIZE, "the screenshot came too late")
+        wine.screenshot("install-extracting")  # a record for people; the run below is the test
         program.kill()
         shutil.rmtree(self.dest)
 

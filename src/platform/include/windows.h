@@ -168,6 +168,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name);
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes);
 BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI DeleteFileA(LPCSTR name);
+BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR new_name);
 BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volume_name, DWORD volume_name_size,
                                   LPDWORD serial, LPDWORD max_component, LPDWORD fs_flags,
                                   LPSTR fs_name, DWORD fs_name_size);

@@ -213,6 +213,8 @@ DecodeResult StubArchive::Decode(const Member &member, HANDLE output,
     State->OutputFile = output;
     State->SpecialMode = 0;
     CopyText(State->DestinationPath, destination.c_str(), kDestinationPathSize);
+    // The abort path deletes the file being written, which the tool writes in place.
+    CopyText(OutputTempPath, destination.c_str(), kOutputTempPathSize);
     const uint64_t before = runtime::BytesWritten();
     result.completed = runtime::RunUntilAbort(DecodeCurrentMember);
     result.produced = runtime::BytesWritten() - before;
@@ -227,6 +229,7 @@ DecodeResult StubArchive::Decode(const Member &member, HANDLE output,
     }
     State->OutputFile = INVALID_HANDLE_VALUE;
     State->DestinationPath[0] = 0;
+    OutputTempPath[0] = 0;
     return result;
 }
 
