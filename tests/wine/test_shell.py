@@ -278,6 +278,12 @@ class ProgramManagerGroups(ShellCase):
                     env=dict(wine.env, WINEDEBUG="-all,trace+shell"),
                     stdin=subprocess.DEVNULL, stdout=output, stderr=output)
                 self.assertEqual(winehelper.Program(wine, popen, "setup").wait(RUN_S), 1)
+                # The server notes the last terminate after the installer has ended; give it a
+                # bounded moment before the restart below ends the server.
+                deadline = time.monotonic() + 5
+                while (trace.read_bytes().count(b"Dde_OnDisconnect") < len(groups)
+                       and time.monotonic() < deadline):
+                    time.sleep(0.05)
         finally:
             restart_wineserver()  # also ends the Program Managers and folder windows it opened
 
