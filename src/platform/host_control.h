@@ -32,6 +32,9 @@ void HostReset(const std::string &root);
 std::string HostPath(const char *windows_path);
 
 void HostSetPlatformId(DWORD id);
+// Makes GetProcAddress on kernel32 find `name` as `proc`; by default it finds nothing,
+// as on a system that lacks the call.
+void HostSetKernelProc(const char *name, FARPROC proc);
 void HostSetModulePath(const char *path);
 void HostSetCurrentDirectory(const char *path);
 void HostSetWindowsDirectory(const char *path); // "" makes the query fail

@@ -25,6 +25,7 @@ struct HostMachine {
     std::string root;
     DWORD platform_id = VER_PLATFORM_WIN32_NT;
     std::string module_path;
+    std::map<std::string, FARPROC> kernel_procs;
     std::string current_dir;
     std::string windows_dir;
     std::string system_dir;

@@ -54,6 +54,21 @@ void HostReset(const std::string &root) {
     mkdir((root + "/c").c_str(), 0755);
 }
 
+void HostSetKernelProc(const char *name, FARPROC proc) {
+    Host().kernel_procs[name] = proc;
+}
+
+static char kernel_module; // the address stands for kernel32's module handle
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    return name != nullptr && HostUpper(name) == "KERNEL32.DLL" ? &kernel_module : nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    auto found = Host().kernel_procs.find(name);
+    return module == &kernel_module && found != Host().kernel_procs.end() ? found->second : nullptr;
+}
+
 void HostSetPlatformId(DWORD id) {
     Host().platform_id = id;
 }

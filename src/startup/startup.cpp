@@ -156,7 +156,31 @@ void ResolveOptions() {
     }
 }
 
+// Limits the loading of DLLs to the system directory where the platform offers it,
+// so that a DLL planted beside a downloaded installer is never loaded. The calls are
+// looked up at run time: Win32s and older systems lack them, and nothing changes there.
+static void HardenDllLoading() {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+    typedef BOOL(WINAPI * SetDllDirectoryProc)(LPCSTR);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) {
+        return;
+    }
+    // A cast through void (*)() is how a looked-up address takes its real type.
+    FARPROC set_default = GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (set_default != nullptr) {
+        reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void (*)()>(set_default))(
+            LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    // Takes the current directory out of the search where the call above is missing.
+    FARPROC set_directory = GetProcAddress(kernel, "SetDllDirectoryA");
+    if (set_directory != nullptr) {
+        reinterpret_cast<SetDllDirectoryProc>(reinterpret_cast<void (*)()>(set_directory))("");
+    }
+}
+
 int SfxMain(HINSTANCE instance, const char *tail) {
+    HardenDllLoading();
     OSVERSIONINFOA version;
     version.dwOSVersionInfoSize = sizeof version;
     LegacyShell = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32s ? 1 : 0;

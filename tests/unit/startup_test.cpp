@@ -278,3 +278,47 @@ TEST_F(SfxMainTest, TheWin32sPlatformSelectsTheLegacyShell) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<std::string> dll_calls;
+
+BOOL WINAPI RecordSetDefaultDllDirectories(DWORD flags) {
+    dll_calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+    return TRUE;
+}
+
+BOOL WINAPI RecordSetDllDirectoryA(LPCSTR path) {
+    dll_calls.push_back(std::string("SetDllDirectoryA \"") + path + "\"");
+    return TRUE;
+}
+
+template <typename F> FARPROC AsProc(F f) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
+}
+
+using HardenedLoadingTest = StubTest;
+
+TEST_F(HardenedLoadingTest, StartUpLimitsDllLoadingToTheSystemDirectoryFirst) {
+    free(State);
+    State = nullptr;
+    dll_calls.clear();
+    HostSetKernelProc("SetDefaultDllDirectories", AsProc(RecordSetDefaultDllDirectories));
+    HostSetKernelProc("SetDllDirectoryA", AsProc(RecordSetDllDirectoryA));
+    HostFailAllocationAfter(0); // the run ends right after the platform check
+    RunAsProcess([] { return SfxMain(nullptr, ""); });
+    EXPECT_EQ(dll_calls,
+              (std::vector<std::string>{"SetDefaultDllDirectories 2048", "SetDllDirectoryA \"\""}));
+}
+
+TEST_F(HardenedLoadingTest, APlatformWithoutTheCallsStartsAsBefore) {
+    free(State);
+    State = nullptr;
+    dll_calls.clear();
+    HostFailAllocationAfter(0);
+    EXPECT_EQ(RunAsProcess([] { return SfxMain(nullptr, ""); }), 0);
+    EXPECT_TRUE(dll_calls.empty());
+    EXPECT_EQ(HostMessageBoxes().size(), 1u);
+}
+
+} // namespace

@@ -100,6 +100,11 @@ typedef struct _OSVERSIONINFOA {
 } OSVERSIONINFOA, *LPOSVERSIONINFOA;
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+
+typedef intptr_t(WINAPI *FARPROC)();
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
 [[noreturn]] void WINAPI ExitProcess(UINT status);
 
