@@ -18,6 +18,8 @@
 //                     or indeterminate, then default (a default push button) and focused where
 //                     they hold. Texts are UTF-8 with backslash, tab, LF and CR escaped as
 //                     \\ \t \n \r.
+//   text ID TEXT MS   waits up to MS milliseconds until control ID of the current window shows
+//                     exactly TEXT.
 //   settext ID TEXT   sets the text of control ID, which must be visible and enabled.
 //   click ID          clicks button ID, which must be visible and enabled: a push button reports
 //                     BN_CLICKED to its window, a check box changes as its style says. The click
@@ -233,6 +235,29 @@ Status Dump() {
     return Done;
 }
 
+Status WaitText(const wchar_t *idText, const wchar_t *wanted, long timeoutMs) {
+    long id;
+    if (!ParseNumber(idText, id))
+        return Fail(BadUsage, std::wstring(L"not a control id: ") + idText);
+    const DWORD start = GetTickCount();
+    std::wstring text;
+    for (;;) {
+        if (!Current || !IsWindow(Current))
+            return Fail(NotFound, L"text: no current window");
+        const HWND control = GetDlgItem(Current, static_cast<int>(id));
+        if (!control)
+            return Fail(NotFound, std::wstring(L"no control ") + idText);
+        if (!ControlText(control, text))
+            return Fail(NoAnswer, std::wstring(L"control ") + idText + L" did not answer");
+        if (text == wanted)
+            return Done;
+        if (GetTickCount() - start >= static_cast<DWORD>(timeoutMs))
+            return Fail(TimedOut, std::wstring(L"control ") + idText + L" shows \"" + text +
+                                      L"\", not \"" + wanted + L"\"");
+        Sleep(PollMs);
+    }
+}
+
 // Finds a control that a user could operate: present, visible and enabled.
 Status UsableControl(const wchar_t *idText, HWND &control) {
     long id;
@@ -274,10 +299,11 @@ Status Click(const wchar_t *idText) {
 // Runs the command at args[at] and advances `at` past its arguments.
 Status RunCommand(int argc, wchar_t **args, int &at) {
     const std::wstring name = args[at];
-    const int wanted = name == L"wait" || name == L"settext" ? 2
-                       : name == L"gone" || name == L"click" ? 1
-                       : name == L"dump"                     ? 0
-                                                             : -1;
+    const int wanted = name == L"text"                         ? 3
+                       : name == L"wait" || name == L"settext" ? 2
+                       : name == L"gone" || name == L"click"   ? 1
+                       : name == L"dump"                       ? 0
+                                                               : -1;
     if (wanted < 0)
         return Fail(BadUsage, L"unknown command: " + name);
     if (at + wanted >= argc)
@@ -286,7 +312,7 @@ Status RunCommand(int argc, wchar_t **args, int &at) {
     at += 1 + wanted;
 
     long timeoutMs = 0;
-    if (name == L"wait" || name == L"gone") {
+    if (name == L"wait" || name == L"gone" || name == L"text") {
         if (!ParseNumber(arg[wanted - 1], timeoutMs) || timeoutMs < 0)
             return Fail(BadUsage, name + L": not a time in ms: " + arg[wanted - 1]);
     }
@@ -296,6 +322,8 @@ Status RunCommand(int argc, wchar_t **args, int &at) {
         return Gone(timeoutMs);
     if (name == L"dump")
         return Dump();
+    if (name == L"text")
+        return WaitText(arg[0], arg[1], timeoutMs);
     if (name == L"settext")
         return SetText(arg[0], arg[1]);
     return Click(arg[0]);
