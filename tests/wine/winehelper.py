@@ -165,6 +165,10 @@ class Program:
             self._popen.wait()
             raise AssertionError(f"{self.name} still ran after {timeout} s; screen in {shot}")
 
+    def poll(self):
+        """The exit status, or None while the program runs."""
+        return self._popen.poll()
+
     def kill(self):
         if self._popen.poll() is None:
             self._popen.kill()
@@ -313,7 +317,8 @@ class WineSession:
     def ui(self, *commands, expect=UI_DONE, timeout=RUN_TIMEOUT):
         """Runs uihelper with the given commands, alongside whatever runs in the prefix, and
         returns the windows its dump commands reported. An exit status other than `expect`
-        fails the test, with uihelper's message and a screenshot."""
+        (one status, or a tuple of them) fails the test, with uihelper's message and a
+        screenshot."""
         # Files, not pipes: a Wine process that this run happens to start, such as the desktop
         # process, inherits the output and outlives the helper, so a pipe would not close.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -329,7 +334,7 @@ class WineSession:
             out.seek(0)
             err.seek(0)
             output, message = out.read().decode("utf-8"), err.read().decode("utf-8", "replace")
-        if status != expect:
+        if status not in (expect if isinstance(expect, tuple) else (expect,)):
             shot = self.screenshot("uihelper")
             raise AssertionError(f"uihelper {commands} ended with {status}, not {expect}: "
                                  f"{message.strip()}; screen in {shot}")
