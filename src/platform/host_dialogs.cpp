@@ -239,11 +239,14 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGP
     }
     HWND dialog = reinterpret_cast<HWND>(d.next_dialog++);
     d.dialog_box_calls.back().dialog = dialog;
-    std::vector<HostControlSpec> specs;
-    for (const ControlTemplate &c : t->second.controls) {
-        specs.push_back(HostControlSpec{c.id, c.text.c_str(), c.style});
+    {
+        // Gone before the modal loop, which ExitProcess may leave by a long jump.
+        std::vector<HostControlSpec> specs;
+        for (const ControlTemplate &c : t->second.controls) {
+            specs.push_back(HostControlSpec{c.id, c.text.c_str(), c.style});
+        }
+        HostAddDialog(dialog, proc, specs);
     }
-    HostAddDialog(dialog, proc, specs);
     proc(dialog, WM_INITDIALOG, 0, param);
     // The modal loop: the dialog's messages first, then the user.
     while (!FindDialog(dialog)->ended) {
