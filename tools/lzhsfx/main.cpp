@@ -2,14 +2,15 @@
 // and extracts installers and plain .lzh archives without running them.
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/build_installer.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/platform.h"
 #include "encoder.h"
 
 namespace {
@@ -71,7 +72,7 @@ class UsageError : public cli::Failure {
 
 class Arguments {
   public:
-    Arguments(int argc, char **argv) : args_(argv + 1, argv + argc) {}
+    explicit Arguments(std::vector<std::string> args) : args_(std::move(args)) {}
 
     bool Done() const {
         return at_ >= args_.size();
@@ -134,18 +135,10 @@ int Number(const std::string &option, const std::string &value, int low, int hig
     return static_cast<int>(n);
 }
 
-// Seconds east of UTC of the local zone, for the MS-DOS times of old headers.
-int32_t LocalZoneOffset() {
-    const time_t now = std::time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    return static_cast<int32_t>(local.tm_gmtoff);
-}
-
 int Build(Arguments &args) {
     cli::BuildOptions o;
     o.level = lzhsfx::kDefaultLevel;
-    o.dos_time_offset = LocalZoneOffset();
+    o.dos_time_offset = cli::platform::LocalZoneOffset();
     bool from_archive = false;
     while (!args.Done()) {
         const std::string a = args.Next();
@@ -250,7 +243,7 @@ int Inspect(const std::string &command, Arguments &args) {
     if (file.empty()) {
         throw UsageError(command + " needs a FILE");
     }
-    const int32_t zone = LocalZoneOffset();
+    const int32_t zone = cli::platform::LocalZoneOffset();
     if (command == "list") {
         return cli::ListArchive(file, zone);
     }
@@ -260,10 +253,10 @@ int Inspect(const std::string &command, Arguments &args) {
     return cli::ExtractArchive(file, folder, force, zone);
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    Arguments args(argc, argv);
+// The command line after the program's name, in UTF-8.
+int Main(std::vector<std::string> command_line) {
+    cli::platform::StartConsole();
+    Arguments args(std::move(command_line));
     try {
         if (args.Done()) {
             throw UsageError("no command given");
@@ -288,3 +281,15 @@ int main(int argc, char **argv) {
         return 1;
     }
 }
+
+} // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t **argv) {
+    return Main(cli::platform::Arguments(argc, argv));
+}
+#else
+int main(int argc, char **argv) {
+    return Main(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

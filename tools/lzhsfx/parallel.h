@@ -6,17 +6,28 @@
 #include <atomic>
 #include <cstddef>
 #include <exception>
-#include <thread>
-#include <vector>
 
 namespace lzhsfx {
+
+// The threads themselves, in parallel.cpp: std::thread, or Win32 threads where the
+// compiler's runtime has no std::thread.
+namespace threading {
+
+// The number of processors, at least 1.
+unsigned ProcessorCount();
+
+// Calls work(context) on `extra` new threads and on this one, and returns when every
+// call has returned. A thread that cannot be started leaves its share to the others.
+void RunOnThreads(size_t extra, void (*work)(void *), void *context);
+
+} // namespace threading
 
 // The number of threads to use for `requested` (0: one per processor).
 inline int ThreadCount(int requested) {
     if (requested > 0) {
         return requested;
     }
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return static_cast<int>(threading::ProcessorCount());
 }
 
 // Calls task(i) for every i below `count`, on up to `threads` threads, and returns
@@ -44,14 +55,8 @@ template <typename Task> void ParallelFor(size_t count, int threads, const Task 
             }
         }
     };
-    std::vector<std::thread> pool;
-    for (size_t w = 1; w < workers; ++w) {
-        pool.emplace_back(work);
-    }
-    work();
-    for (std::thread &t : pool) {
-        t.join();
-    }
+    threading::RunOnThreads(
+        workers - 1, [](void *context) { (*static_cast<decltype(work) *>(context))(); }, &work);
     if (error) {
         std::rethrow_exception(error);
     }

@@ -9,13 +9,7 @@
 #include "build_installer.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "archive_reader.h"
 #include "commands.h"
@@ -27,6 +21,7 @@
 #include "lzh_writer.h"
 #include "output_file.h"
 #include "parallel.h"
+#include "platform.h"
 #include "stub_archive.h"
 #include "text_codec.h"
 
@@ -44,13 +39,9 @@ std::string Quoted(const std::string &s) {
 }
 
 std::vector<uint8_t> ReadFile(const std::string &path, const char *what) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw Failure(Quoted(path) + ": cannot read the " + what + ": " + std::strerror(errno));
-    }
-    std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        throw Failure(Quoted(path) + ": cannot read the " + what + ": " + std::strerror(errno));
+    std::vector<uint8_t> data;
+    if (!platform::ReadWholeFile(path, &data)) {
+        throw Failure(Quoted(path) + ": cannot read the " + what + ": " + platform::LastError());
     }
     return data;
 }
@@ -83,17 +74,6 @@ std::vector<uint8_t> ReadStub(const std::string &path) {
         }
     }
     return stub;
-}
-
-std::string ToolFolder() {
-    char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
-        return ".";
-    }
-    std::string path(self, static_cast<size_t>(n));
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 // ---- Texts ----------------------------------------------------------------------
@@ -404,13 +384,13 @@ void CheckWritten(const OutputFile &out, size_t expected_members, const BuildOpt
 } // namespace
 
 std::string DefaultStub(std::vector<std::string> *looked_in) {
-    const std::string folder = ToolFolder();
+    const std::string folder = platform::ExecutableFolder();
     // Installed, the stub lies beside the tool; in the build tree, the tool is in
     // build/host and the stub in build/win32.
     for (const std::string &candidate :
          {folder + "/sfxstub.exe", folder + "/../win32/sfxstub.exe"}) {
         looked_in->push_back(candidate);
-        if (access(candidate.c_str(), R_OK) == 0) {
+        if (platform::IsReadable(candidate)) {
             return candidate;
         }
     }
@@ -444,10 +424,10 @@ void BuildInstaller(const BuildOptions &options) {
     std::vector<InputEntry> entries;
     if (options.from_archive.empty()) {
         entries = CollectInputs(options.paths);
-        struct stat st;
-        if (stat(options.output.c_str(), &st) == 0) {
+        platform::FileStatus st;
+        if (platform::Status(options.output, &st)) {
             for (const InputEntry &e : entries) {
-                if (e.device == st.st_dev && e.inode == st.st_ino) {
+                if (e.volume == st.volume && e.file == st.file) {
                     throw Failure("the output " + Quoted(options.output) +
                                   " is among the inputs (as " + Quoted(e.source) +
                                   "); write it elsewhere");

@@ -1,18 +1,15 @@
 #include "commands.h"
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "console.h"
 #include "directive_check.h"
 #include "lzh_writer.h"
+#include "platform.h"
 #include "stub_archive.h"
 #include "text_codec.h"
 #include "win32_runtime.h"
@@ -43,9 +40,7 @@ std::string Hex16(uint16_t v) {
 }
 
 std::string UtcTime(uint32_t t) {
-    const time_t seconds = static_cast<time_t>(t);
-    struct tm tm;
-    gmtime_r(&seconds, &tm);
+    const struct tm tm = platform::UtcCalendar(t);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     return text;
@@ -241,6 +236,10 @@ bool SafeComponents(const std::string &path, std::vector<std::string> *parts,
             *why = "its name is not valid Shift-JIS";
             return false;
         }
+        if (!platform::IsPlainName(utf8)) {
+            *why = "its name " + Quoted(utf8) + " would name another place on this system";
+            return false;
+        }
         parts->push_back(utf8);
         sjis_parts->push_back(part);
     }
@@ -252,26 +251,28 @@ bool SafeComponents(const std::string &path, std::vector<std::string> *parts,
 }
 
 // Opens the folder `parts[0..count)` below `root`, creating what is missing and
-// following no symbolic link. Returns the descriptor, or -1 with `why` set.
-int OpenFolders(int root, const std::vector<std::string> &parts, size_t count, std::string *why) {
-    int fd = openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (size_t i = 0; i < count && fd >= 0; ++i) {
-        const char *name = parts[i].c_str();
-        if (mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
-            *why = "cannot create the folder " + Quoted(parts[i]) + ": " + std::strerror(errno);
-            close(fd);
-            return -1;
+// following no symbolic link: `root` itself when `count` is 0, else `*below`. Returns
+// null with `why` set when it cannot.
+const platform::Folder *OpenFolders(const platform::Folder &root,
+                                    const std::vector<std::string> &parts, size_t count,
+                                    platform::Folder *below, std::string *why) {
+    const platform::Folder *at = &root;
+    for (size_t i = 0; i < count; ++i) {
+        if (!at->MakeFolder(parts[i])) {
+            *why = "cannot create the folder " + Quoted(parts[i]) + ": " + platform::LastError();
+            return nullptr;
         }
-        const int next = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) {
-            *why = Quoted(parts[i]) + (errno == ELOOP || errno == ENOTDIR
+        platform::Folder next;
+        if (!at->OpenFolder(parts[i], &next)) {
+            *why = Quoted(parts[i]) + (platform::LastErrorKind() == platform::ErrorKind::kLink
                                            ? " is a symbolic link or not a folder"
-                                           : std::string(": ") + std::strerror(errno));
+                                           : ": " + platform::LastError());
+            return nullptr;
         }
-        close(fd);
-        fd = next;
+        *below = std::move(next);
+        at = below;
     }
-    return fd;
+    return at;
 }
 
 std::string Joined(const std::vector<std::string> &parts, const char *separator) {
@@ -282,16 +283,10 @@ std::string Joined(const std::vector<std::string> &parts, const char *separator)
     return s;
 }
 
-struct timespec Timespec(uint32_t t) {
-    struct timespec ts;
-    ts.tv_sec = static_cast<time_t>(t);
-    ts.tv_nsec = 0;
-    return ts;
-}
-
 class Extractor {
   public:
-    Extractor(StubArchive &archive, const std::string &file, int root, bool force)
+    Extractor(StubArchive &archive, const std::string &file, const platform::Folder &root,
+              bool force)
         : archive_(archive), file_(file), root_(root), force_(force) {}
 
     // Extracts one member; returns its faults.
@@ -303,33 +298,28 @@ class Extractor {
             PrintError(name + ": not extracted: " + why);
             return 1;
         }
+        platform::Folder below;
         if (m.method == 'd') {
-            const int fd = OpenFolders(root_, parts, parts.size(), &why);
-            if (fd < 0) {
+            if (OpenFolders(root_, parts, parts.size(), &below, &why) == nullptr) {
                 PrintError(name + ": " + why);
                 return 1;
             }
-            close(fd);
             folders_.push_back({Joined(parts, "/"), m});
             return 0;
         }
-        const int folder = OpenFolders(root_, parts, parts.size() - 1, &why);
-        if (folder < 0) {
+        const platform::Folder *folder = OpenFolders(root_, parts, parts.size() - 1, &below, &why);
+        if (folder == nullptr) {
             PrintError(name + ": " + why);
             return 1;
         }
-        const int faults = File(m, folder, parts, sjis, name);
-        close(folder);
-        return faults;
+        return File(m, *folder, parts, sjis, name);
     }
 
     // Gives the folders their times, innermost first, now that nothing more is
     // written into them.
     void StampFolders() {
         for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-            const struct timespec times[2] = {Timespec(it->second.access_time),
-                                              Timespec(it->second.modification_time)};
-            utimensat(root_, it->first.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            root_.SetFolderTimes(it->first, it->second.access_time, it->second.modification_time);
         }
     }
 
@@ -338,19 +328,20 @@ class Extractor {
     }
 
   private:
-    int File(const Member &m, int folder, const std::vector<std::string> &parts,
+    int File(const Member &m, const platform::Folder &folder, const std::vector<std::string> &parts,
              const std::vector<std::string> &sjis, const std::string &name) {
-        const char *leaf = parts.back().c_str();
-        const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (force_ ? O_TRUNC : O_EXCL);
-        const int fd = openat(folder, leaf, flags, 0666);
-        if (fd < 0) {
+        const std::string &leaf = parts.back();
+        const platform::NativeFile file = folder.NewFile(leaf, force_);
+        if (file == platform::kNoFile) {
+            const platform::ErrorKind kind = platform::LastErrorKind();
             PrintError(name + ": " +
-                       (errno == EEXIST  ? std::string("exists; --force overwrites it")
-                        : errno == ELOOP ? std::string("is a symbolic link; not followed")
-                                         : std::string("cannot create: ") + std::strerror(errno)));
+                       (kind == platform::ErrorKind::kExists ? "exists; --force overwrites it"
+                        : kind == platform::ErrorKind::kLink
+                            ? "is a symbolic link; not followed"
+                            : "cannot create: " + platform::LastError()));
             return 1;
         }
-        const HANDLE output = runtime::HandleForDescriptor(fd);
+        const HANDLE output = runtime::HandleForFile(file);
         // The stub names the file in its messages and deletes it after an abort.
         const DecodeResult r = archive_.Decode(m, output, Joined(sjis, "/"));
         int faults = CheckDecoded(file_, m, r);
@@ -358,16 +349,14 @@ class Extractor {
             return faults; // the abort path has closed and deleted the file
         }
         if (faults == 0) {
-            const struct timespec times[2] = {Timespec(m.access_time),
-                                              Timespec(m.modification_time)};
-            futimens(fd, times);
+            platform::SetTimes(file, m.access_time, m.modification_time);
         }
-        if (!CloseHandle(output)) {
-            PrintError(name + ": cannot write: " + std::strerror(errno));
+        if (!runtime::CloseOutput(output)) {
+            PrintError(name + ": cannot write: " + platform::LastError());
             ++faults;
         }
         if (faults != 0) {
-            unlinkat(folder, leaf, 0);
+            folder.Remove(leaf);
             PrintError(name + ": removed");
         } else {
             ++files_;
@@ -377,33 +366,11 @@ class Extractor {
 
     StubArchive &archive_;
     const std::string &file_;
-    int root_;
+    const platform::Folder &root_;
     bool force_;
     int files_ = 0;
     std::vector<std::pair<std::string, Member>> folders_;
 };
-
-int MakeFolder(const std::string &folder) {
-    // Creates the destination and its parents as `mkdir -p` does.
-    std::string path;
-    size_t start = 0;
-    while (start < folder.size()) {
-        size_t end = folder.find('/', start + 1);
-        if (end == std::string::npos) {
-            end = folder.size();
-        }
-        path = folder.substr(0, end);
-        if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-            throw Failure(Quoted(folder) + ": cannot create: " + std::strerror(errno));
-        }
-        start = end;
-    }
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        throw Failure(Quoted(folder) + ": cannot open the folder: " + std::strerror(errno));
-    }
-    return fd;
-}
 
 } // namespace
 
@@ -479,7 +446,7 @@ int TestArchive(const std::string &file, int32_t dos_time_offset, bool verifying
                                       : runtime::DiscardHandle();
         const DecodeResult r = archive.Decode(m, output, "");
         if (r.completed) {
-            CloseHandle(output);
+            runtime::CloseOutput(output);
         }
         const int member_faults = CheckDecoded(file, m, r);
         if (member_faults == 0 && special) {
@@ -506,8 +473,11 @@ int ExtractArchive(const std::string &file, const std::string &folder, bool forc
     if (faults == 0) {
         faults += CheckChecksum(archive, file, members);
     }
-    const int root = MakeFolder(folder);
-    runtime::SetRootDirectory(root);
+    platform::Folder root;
+    if (!root.OpenCreating(folder)) {
+        throw Failure(Quoted(folder) + ": cannot create: " + platform::LastError());
+    }
+    runtime::SetRootDirectory(&root);
     Extractor extractor(archive, file, root, force);
     {
         DecodeProgress progress("extracting", TotalSize(members));
@@ -516,8 +486,7 @@ int ExtractArchive(const std::string &file, const std::string &folder, bool forc
         }
     }
     extractor.StampFolders();
-    runtime::SetRootDirectory(AT_FDCWD);
-    close(root);
+    runtime::SetRootDirectory(nullptr);
     if (faults == 0) {
         PrintNote("extracted " + std::to_string(extractor.files()) + " files from " + file +
                   " into " + folder);

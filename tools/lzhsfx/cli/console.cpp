@@ -1,15 +1,26 @@
 #include "console.h"
 
 #include <cstdio>
-#include <mutex>
-#include <unistd.h>
+
+#include "platform.h"
 
 namespace cli {
 namespace {
 
 bool quiet = false;
-// Guards the terminal: the bar may be redrawn from a compressing thread.
-std::mutex terminal;
+
+// Holds the terminal: the bar may be redrawn from a compressing thread.
+class TerminalGuard {
+  public:
+    TerminalGuard() {
+        platform::LockTerminal();
+    }
+    ~TerminalGuard() {
+        platform::UnlockTerminal();
+    }
+    TerminalGuard(const TerminalGuard &) = delete;
+    TerminalGuard &operator=(const TerminalGuard &) = delete;
+};
 Progress *current = nullptr;
 
 // The bar waits this long before it appears, so that quick work shows none.
@@ -28,7 +39,7 @@ std::string Bytes(uint64_t n) {
 }
 
 void Print(const std::string &line) {
-    std::lock_guard<std::mutex> lock(terminal);
+    TerminalGuard guard;
     if (current != nullptr) {
         current->Erase();
     }
@@ -47,7 +58,7 @@ bool Quiet() {
 }
 
 bool Chatty() {
-    return !quiet && isatty(STDERR_FILENO) == 1;
+    return !quiet && platform::ErrorIsTerminal();
 }
 
 void PrintError(const std::string &text) {
@@ -69,14 +80,14 @@ void PrintNote(const std::string &text) {
 Progress::Progress(const std::string &label, uint64_t total)
     : label_(label), total_(total), start_(std::chrono::steady_clock::now()), last_draw_(start_),
       enabled_(Chatty()) {
-    std::lock_guard<std::mutex> lock(terminal);
+    TerminalGuard guard;
     if (enabled_) {
         current = this;
     }
 }
 
 Progress::~Progress() {
-    std::lock_guard<std::mutex> lock(terminal);
+    TerminalGuard guard;
     Erase();
     if (current == this) {
         current = nullptr;
@@ -88,7 +99,7 @@ void Progress::Update(uint64_t done) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    std::lock_guard<std::mutex> lock(terminal);
+    TerminalGuard guard;
     if (now - start_ < kFirstDraw || now - last_draw_ < kRedraw) {
         return;
     }

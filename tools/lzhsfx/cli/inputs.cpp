@@ -1,19 +1,13 @@
 #include "inputs.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 #include "console.h"
 #include "lzh_writer.h"
+#include "platform.h"
 #include "text_codec.h"
 
 namespace cli {
@@ -24,27 +18,32 @@ std::string Quoted(const std::string &s) {
 }
 
 std::string SystemError(const std::string &path, const char *what) {
-    return Quoted(path) + ": " + what + ": " + std::strerror(errno);
+    return Quoted(path) + ": " + what + ": " + platform::LastError();
 }
 
 // The member name of a command-line path: its last component, or for "." and ".."
 // the name of the folder they stand for.
 std::string TopName(const std::string &path) {
     std::string p = path;
-    while (p.size() > 1 && p.back() == '/') {
+    while (p.size() > 1 && platform::IsSeparator(p.back())) {
         p.pop_back();
     }
-    const size_t slash = p.rfind('/');
-    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..") {
-        char *real = realpath(path.c_str(), nullptr);
-        if (real == nullptr) {
+    size_t slash = p.size();
+    while (slash > 0 && !platform::IsSeparator(p[slash - 1])) {
+        --slash;
+    }
+    std::string name = p.substr(slash);
+    if (name.empty() || name == "." || name == ".." || platform::IsDrive(name)) {
+        std::string resolved;
+        if (!platform::FullName(path, &resolved)) {
             throw Failure(SystemError(path, "cannot resolve"));
         }
-        const std::string resolved(real);
-        std::free(real);
-        name = resolved.substr(resolved.rfind('/') + 1);
-        if (name.empty()) {
+        size_t last = resolved.size();
+        while (last > 0 && !platform::IsSeparator(resolved[last - 1])) {
+            --last;
+        }
+        name = resolved.substr(last);
+        if (name.empty() || platform::IsDrive(name)) {
             throw Failure(Quoted(path) + ": the root folder cannot be packed as a member");
         }
     }
@@ -56,30 +55,28 @@ class Walker {
     explicit Walker(std::vector<InputEntry> *out) : out_(out) {}
 
     void Add(const std::string &source, std::vector<std::string> parts) {
-        struct stat st;
-        if (stat(source.c_str(), &st) != 0) {
-            throw Failure(errno == ENOENT ? Quoted(source) + ": no such file or folder"
-                                          : SystemError(source, "cannot read"));
+        platform::FileStatus st;
+        if (!platform::Status(source, &st)) {
+            throw Failure(platform::LastErrorKind() == platform::ErrorKind::kMissing
+                              ? Quoted(source) + ": no such file or folder"
+                              : SystemError(source, "cannot read"));
         }
         InputEntry e;
         e.source = source;
         e.parts = std::move(parts);
-        e.device = st.st_dev;
-        e.inode = st.st_ino;
+        e.volume = st.volume;
+        e.file = st.file;
         e.time = UnixTime(st, source);
-        if (S_ISDIR(st.st_mode)) {
+        if (st.directory) {
             e.directory = true;
             e.attribute = 0x10;
             AddDirectory(e);
-        } else if (S_ISREG(st.st_mode)) {
-            const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) {
+        } else if (st.regular) {
+            if (!platform::IsReadable(source)) {
                 throw Failure(SystemError(source, "cannot read"));
             }
-            close(fd);
-            e.size = static_cast<uint64_t>(st.st_size);
-            // A file nobody may write to is read-only on Windows too.
-            e.attribute = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? 0x21 : 0x20;
+            e.size = st.size;
+            e.attribute = st.read_only ? 0x21 : 0x20;
             out_->push_back(e);
         } else {
             throw Failure(Quoted(source) + " is neither a file nor a folder");
@@ -87,40 +84,28 @@ class Walker {
     }
 
   private:
-    static uint32_t UnixTime(const struct stat &st, const std::string &source) {
-        if (st.st_mtime < 0 || static_cast<uint64_t>(st.st_mtime) > UINT32_MAX) {
+    static uint32_t UnixTime(const platform::FileStatus &st, const std::string &source) {
+        if (st.modified < 0 || static_cast<uint64_t>(st.modified) > UINT32_MAX) {
             PrintWarning(Quoted(source) +
                          ": its time lies outside 1970 to 2106; the nearest time is stored");
-            return st.st_mtime < 0 ? 0 : UINT32_MAX;
+            return st.modified < 0 ? 0 : UINT32_MAX;
         }
-        return static_cast<uint32_t>(st.st_mtime);
+        return static_cast<uint32_t>(st.modified);
     }
 
     void AddDirectory(const InputEntry &e) {
-        const std::pair<dev_t, ino_t> id(e.device, e.inode);
+        const std::pair<uint64_t, uint64_t> id(e.volume, e.file);
         if (!open_folders_.insert(id).second) {
             throw Failure(Quoted(e.source) + " is a folder inside itself (a symbolic link loop)");
         }
         out_->push_back(e);
-        DIR *dir = opendir(e.source.c_str());
-        if (dir == nullptr) {
-            throw Failure(SystemError(e.source, "cannot read the folder"));
-        }
         std::vector<std::string> names;
-        errno = 0;
-        while (const dirent *d = readdir(dir)) {
-            if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0) {
-                names.push_back(d->d_name);
-            }
-        }
-        const int error = errno;
-        closedir(dir);
-        if (error != 0) {
-            errno = error;
+        if (!platform::ListFolder(e.source, &names)) {
             throw Failure(SystemError(e.source, "cannot read the folder"));
         }
         std::sort(names.begin(), names.end());
-        const std::string prefix = e.source.back() == '/' ? e.source : e.source + "/";
+        const std::string prefix =
+            platform::IsSeparator(e.source.back()) ? e.source : e.source + "/";
         for (const std::string &name : names) {
             std::vector<std::string> parts = e.parts;
             parts.push_back(name);
@@ -130,7 +115,7 @@ class Walker {
     }
 
     std::vector<InputEntry> *out_;
-    std::set<std::pair<dev_t, ino_t>> open_folders_;
+    std::set<std::pair<uint64_t, uint64_t>> open_folders_;
 };
 
 // Converts the member path to Shift-JIS and checks that the installer can hold it.

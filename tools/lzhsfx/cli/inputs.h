@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace cli {
@@ -17,8 +16,7 @@ struct InputEntry {
     uint64_t size = 0;
     uint32_t time = 0; // last write, Unix seconds
     uint8_t attribute = 0x20;
-    dev_t device = 0;
-    ino_t inode = 0;
+    uint64_t volume = 0, file = 0; // the file's identity, as platform::FileStatus has it
 };
 
 // Walks `paths`: a file becomes a member named by its last component, a folder a

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform.h"
+
 namespace cli {
 
 class OutputFile {
@@ -34,7 +36,7 @@ class OutputFile {
 
     std::string target_;
     std::string temporary_;
-    int fd_ = -1;
+    platform::NativeFile file_ = platform::kNoFile;
     uint64_t size_ = 0;
 };
 

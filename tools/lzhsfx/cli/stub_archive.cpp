@@ -3,11 +3,8 @@
 // directives applied, no destination path built, no overwrite question.
 #include "stub_archive.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "archive/errors.h"
 #include "archive/member_header.h"
@@ -16,6 +13,7 @@
 #include "decode/crc.h"
 #include "decode/decoder.h"
 #include "files/text.h"
+#include "platform.h"
 #include "startup/run_state.h"
 #include "win32_runtime.h"
 
@@ -47,10 +45,9 @@ std::string Quoted(const std::string &path) {
 }
 
 std::vector<uint8_t> ReadWhole(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        throw Failure(Quoted(path) + ": cannot read: " + std::strerror(errno));
+    std::vector<uint8_t> data;
+    if (!platform::ReadWholeFile(path, &data)) {
+        throw Failure(Quoted(path) + ": cannot read: " + platform::LastError());
     }
     return data;
 }
@@ -63,15 +60,21 @@ bool IsOldHeader(const uint8_t *h) {
 } // namespace
 
 StubArchive::StubArchive(const std::string &path, int32_t dos_time_offset) : path_(path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        throw Failure(Quoted(path) + ": cannot open: " + std::strerror(errno));
-    }
-    location_.file_size = static_cast<uint64_t>(in.tellg());
     uint8_t start[kSettingsOffset + kSettingsSize] = {};
-    in.seekg(0);
-    in.read(reinterpret_cast<char *>(start), sizeof start);
-    const size_t got = static_cast<size_t>(in.gcount());
+    size_t got = 0;
+    {
+        const platform::NativeFile file = platform::OpenForReading(path);
+        if (file == platform::kNoFile) {
+            throw Failure(Quoted(path) + ": cannot open: " + platform::LastError());
+        }
+        const bool ok = platform::Size(file, &location_.file_size) &&
+                        platform::Read(file, start, sizeof start, &got);
+        const std::string error = ok ? "" : platform::LastError();
+        platform::Close(file);
+        if (!ok) {
+            throw Failure(Quoted(path) + ": cannot read: " + error);
+        }
+    }
 
     if (got >= 2 && start[0] == 'M' && start[1] == 'Z') {
         if (got < sizeof start) {
@@ -139,14 +142,14 @@ void StubArchive::Open() {
     State->ArchiveFile = converted() ? runtime::OpenMemory(converted_.data(), converted_.size())
                                      : runtime::OpenFile(path_);
     if (State->ArchiveFile == HFILE_ERROR) {
-        throw Failure(Quoted(path_) + ": cannot open: " + std::strerror(errno));
+        throw Failure(Quoted(path_) + ": cannot open: " + platform::LastError());
     }
 }
 
 bool StubArchive::StoredChecksum(uint16_t *checksum) {
     BYTE bytes[2];
     if (!location_.has_checksum || !runtime::Seek(State->ArchiveFile, location_.archive_offset) ||
-        _lread(State->ArchiveFile, bytes, 2) != 2) {
+        runtime::Read(State->ArchiveFile, bytes, 2) != 2) {
         return false;
     }
     *checksum = ReadLe16(bytes);
@@ -204,9 +207,9 @@ DecodeResult StubArchive::Decode(const Member &member, HANDLE output,
         ReadMemberHeader() != kHeaderValid) {
         // The file changed under the tool; end as the abort path does.
         ReportReadError();
-        CloseHandle(output);
+        runtime::CloseOutput(output);
         if (!destination.empty()) {
-            DeleteFileA(destination.c_str());
+            runtime::DeleteOutput(destination);
         }
         return result;
     }

@@ -1,71 +1,13 @@
-// Conversions between UTF-8 and code page 932 through POSIX iconv.
-//
-// glibc names the Windows table "CP932": it holds the NEC and IBM extensions that
-// plain "SHIFT_JIS" lacks, and it is the table the installer's texts are shown with.
+// Conversions between UTF-8 and code page 932, over the system's table.
 #include "text_codec.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <iconv.h>
-#include <stdexcept>
+
+#include "platform.h"
 
 namespace cli {
 namespace {
-
-// One open conversion, reset before every use.
-class Converter {
-  public:
-    Converter(const char *to, const char *from) : cd_(iconv_open(to, from)) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-            throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " +
-                                     to);
-        }
-    }
-    ~Converter() {
-        iconv_close(cd_);
-    }
-    Converter(const Converter &) = delete;
-    Converter &operator=(const Converter &) = delete;
-
-    // Converts all of `in`; on failure returns false with `*failed_at` the offset of
-    // the first byte that could not be converted.
-    bool Run(const std::string &in, std::string *out, size_t *failed_at) {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        out->clear();
-        char *src = const_cast<char *>(in.data());
-        size_t src_left = in.size();
-        char buffer[4096];
-        while (src_left > 0) {
-            char *dst = buffer;
-            size_t dst_left = sizeof buffer;
-            size_t r = iconv(cd_, &src, &src_left, &dst, &dst_left);
-            out->append(buffer, static_cast<size_t>(dst - buffer));
-            if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-                *failed_at = static_cast<size_t>(src - in.data());
-                return false;
-            }
-        }
-        char *dst = buffer;
-        size_t dst_left = sizeof buffer;
-        iconv(cd_, nullptr, nullptr, &dst, &dst_left);
-        out->append(buffer, static_cast<size_t>(dst - buffer));
-        return true;
-    }
-
-  private:
-    iconv_t cd_;
-};
-
-Converter &ToSjis() {
-    static Converter c("CP932", "UTF-8");
-    return c;
-}
-
-Converter &FromSjis() {
-    static Converter c("UTF-8", "CP932");
-    return c;
-}
 
 // Length of the UTF-8 sequence that `lead` starts, or 0 for a byte that starts none.
 size_t SequenceLength(unsigned char lead) {
@@ -130,7 +72,7 @@ bool ToShiftJis(const std::string &utf8, std::string *out, std::string *problem)
         return false;
     }
     size_t failed_at = 0;
-    if (!ToSjis().Run(utf8, out, &failed_at)) {
+    if (!platform::EncodeCp932(utf8, out, &failed_at)) {
         const size_t n = SequenceLength(static_cast<unsigned char>(utf8[failed_at]));
         *problem = "\"" + utf8.substr(failed_at, n) + "\", which Shift-JIS cannot hold";
         return false;
@@ -139,8 +81,7 @@ bool ToShiftJis(const std::string &utf8, std::string *out, std::string *problem)
 }
 
 bool FromShiftJis(const std::string &sjis, std::string *out) {
-    size_t failed_at = 0;
-    return FromSjis().Run(sjis, out, &failed_at);
+    return platform::DecodeCp932(sjis, out);
 }
 
 std::string ShowShiftJis(const std::string &sjis) {

@@ -1,7 +1,7 @@
 // Text encodings done for the packager: what the tool is given is UTF-8, what the
-// installer holds is Shift-JIS (code page 932). Conversions go through iconv and
-// never replace a character silently: one that code page 932 cannot hold is an error
-// naming it.
+// installer holds is Shift-JIS (code page 932). Conversions go through the system's
+// table and never replace a character silently: one that code page 932 cannot hold is
+// an error naming it.
 #pragma once
 
 #include <string>

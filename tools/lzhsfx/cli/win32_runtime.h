@@ -1,20 +1,23 @@
 // The tool's side of the Win32 seam: the stub's header reader and decoder run in the
-// tool on win32_runtime.cpp, which implements the calls they make over POSIX with
-// the ANSI code page taken as 932 (Shift-JIS). These are the controls the tool
-// drives them with: archive sources, output handles, where relative names resolve,
-// and a way back from the decoder's abort path.
+// tool on win32_runtime.cpp, which serves the calls of stub_calls.h (archive reads,
+// output writes, the deletion and the process end of the abort path) from tables of
+// its own, so that an archive can be bytes in memory and an output a capture, and an
+// abort comes back to the tool. On the host win32_posix.cpp implements the other calls
+// the stub's sources make; on Windows they are the system's. These are the controls
+// the tool drives them with.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
 #include <windows.h>
+
+#include "platform.h"
 
 namespace runtime {
 
-// Opens a file for the stub's reads (`_lread`); HFILE_ERROR with errno set when it
-// cannot be opened.
+// Opens a file for the stub's reads (`_lread`); HFILE_ERROR when it cannot be opened
+// (platform::LastError says why).
 HFILE OpenFile(const std::string &path);
 // Serves `size` bytes at `data`, which must stay valid until the handle is closed.
 HFILE OpenMemory(const uint8_t *data, size_t size);
@@ -22,23 +25,29 @@ HFILE OpenMemory(const uint8_t *data, size_t size);
 uint64_t Tell(HFILE file);
 uint64_t Size(HFILE file);
 bool Seek(HFILE file, uint64_t position);
+// Reads like `_lread`.
+UINT Read(HFILE file, void *buffer, UINT size);
 // Closes the handle like `_lclose`; closing HFILE_ERROR does nothing.
 void Close(HFILE file);
 
-// An output handle for `WriteFile` that writes to the descriptor; `CloseHandle`
-// closes the descriptor.
-HANDLE HandleForDescriptor(int fd);
+// An output handle for `WriteFile` that writes to the file; closing the handle closes
+// the file.
+HANDLE HandleForFile(cli::platform::NativeFile file);
 // An output handle that takes every byte and keeps none.
 HANDLE DiscardHandle();
 // An output handle that appends what it is given to `*text`, up to `limit` bytes; the
 // count of all bytes given goes on beyond it.
 HANDLE CaptureHandle(std::string *text, size_t limit);
+// Closes an output handle like `CloseHandle`.
+bool CloseOutput(HANDLE output);
+// Deletes a file by its Shift-JIS name like `DeleteFileA`.
+bool DeleteOutput(const std::string &name);
 // Bytes taken by `WriteFile` since the program started, on any handle.
 uint64_t BytesWritten();
 
-// Relative file names of the name-taking calls resolve under this directory
-// (AT_FDCWD, the current directory, at first).
-void SetRootDirectory(int dir_fd);
+// Relative file names of the name-taking calls resolve under this folder (the
+// current folder when null, as at first).
+void SetRootDirectory(const cli::platform::Folder *root);
 
 // Runs `work` and returns true, or returns false when it ended the run through
 // `ExitProcess` (the decoder's abort path): the abort then ends here instead of the
