@@ -3,6 +3,7 @@
 // parts below (CRC-16, length-limited codes, the bit writer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "crc16.h"
 #include "encoder.h"
 #include "huffman_encoder.h"
+#include "match_finder.h"
 #include "reference_decoder.h"
 #include "tool_test_support.h"
 
@@ -180,6 +182,136 @@ TEST(EncoderTest, PacksTextWellAndRandomBytesToAboutTheirSize) {
     EXPECT_LT(packed, noise.size() + noise.size() / 50);
 }
 
+// The nearest distance, up to `dictionary` - 1 back, of a match of at least `length`
+// bytes at `pos` (matches stop at kMaxMatch and at the end), or 0 for none.
+size_t NearestWithLength(const std::vector<uint8_t> &data, size_t pos, size_t dictionary,
+                         size_t length) {
+    const size_t limit = std::min<size_t>(lzhsfx::kMaxMatch, data.size() - pos);
+    if (length > limit) {
+        return 0;
+    }
+    for (size_t distance = 1; distance < dictionary && distance <= pos; ++distance) {
+        size_t n = 0;
+        while (n < length && data[pos - distance + n] == data[pos + n]) {
+            ++n;
+        }
+        if (n == length) {
+            return distance;
+        }
+    }
+    return 0;
+}
+
+// Runs the match finder over `data` with no depth limit, skipping every `skip`th
+// position, and checks every reported match against a search of all distances:
+// the bytes match, lengths increase, each match of four bytes or more is the nearest
+// of its length, and no match of four bytes or more is longer than the longest.
+void CheckMatchesAgainstSearch(const std::vector<uint8_t> &data, size_t dictionary, size_t skip) {
+    lzhsfx::MatchFinder finder(data.data(), data.size(), dictionary, 1 << 30, lzhsfx::kMaxMatch);
+    lzhsfx::Match found[lzhsfx::kMaxMatch];
+    for (size_t pos = 0; pos < data.size(); ++pos) {
+        if (skip != 0 && pos % skip == skip - 1) {
+            finder.Skip(pos);
+            continue;
+        }
+        const int count = finder.FindMatches(pos, found);
+        size_t previous = 0;
+        for (int i = 0; i < count; ++i) {
+            const size_t length = found[i].length;
+            const size_t distance = found[i].distance_code + size_t{1};
+            ASSERT_GT(length, previous) << "pos " << pos;
+            ASSERT_GE(length, size_t{lzhsfx::kMinMatch});
+            ASSERT_LE(length, std::min<size_t>(lzhsfx::kMaxMatch, data.size() - pos));
+            ASSERT_LE(distance, std::min(pos, dictionary - 1)) << "pos " << pos;
+            ASSERT_TRUE(std::equal(data.begin() + pos, data.begin() + pos + length,
+                                   data.begin() + (pos - distance)))
+                << "pos " << pos;
+            if (length >= 4) {
+                ASSERT_EQ(distance, NearestWithLength(data, pos, dictionary, length))
+                    << "pos " << pos << " length " << length;
+            }
+            previous = length;
+        }
+        // A three-byte match may hide behind a hash collision; a longer one may not.
+        EXPECT_EQ(NearestWithLength(data, pos, dictionary, std::max<size_t>(previous + 1, 4)), 0u)
+            << "pos " << pos << " longest " << previous;
+    }
+}
+
+TEST(MatchFinderTest, ReportsTheNearestMatchOfEveryLengthAndTheLongest) {
+    // Short inputs, where no four-byte hash exists and the end cuts every match.
+    for (size_t size : {0u, 1u, 2u, 3u, 4u, 5u, 7u}) {
+        CheckMatchesAgainstSearch(std::vector<uint8_t>(size, 'a'), 1024, 0);
+        CheckMatchesAgainstSearch(TextLike(size, 51), 1024, 0);
+    }
+    // More than a dictionary: matches reach exactly one byte less than it back.
+    CheckMatchesAgainstSearch(TextLike(5000, 52), 1024, 0);
+    CheckMatchesAgainstSearch(BinaryLike(5000, 53), 1024, 3);
+    std::vector<uint8_t> edge = RandomBytes(3000, 54);
+    std::copy(edge.begin(), edge.begin() + 600, edge.begin() + 1023);
+    std::copy(edge.begin() + 1000, edge.begin() + 1600, edge.begin() + 2024);
+    CheckMatchesAgainstSearch(edge, 1024, 0);
+}
+
+TEST(MatchFinderTest, CutsLongRunsAtTheLongestMatchAndTheEnd) {
+    // A run of one byte: from two bytes in, every match is kMaxMatch bytes until the
+    // end shortens it.
+    const std::vector<uint8_t> run(1000, 0);
+    CheckMatchesAgainstSearch(run, 65536, 0);
+    lzhsfx::MatchFinder finder(run.data(), run.size(), 65536, 24, 96);
+    lzhsfx::Match found[lzhsfx::kMaxMatch];
+    finder.Skip(0);
+    ASSERT_GT(finder.FindMatches(1, found), 0);
+    const int count = finder.FindMatches(2, found);
+    ASSERT_GT(count, 0);
+    EXPECT_EQ(found[count - 1].length, lzhsfx::kMaxMatch);
+    EXPECT_EQ(found[0].distance_code, 0);
+    // Two alternating bytes: the nearest match is two back, however long.
+    std::vector<uint8_t> pairs(3000);
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        pairs[i] = static_cast<uint8_t>(i & 1);
+    }
+    CheckMatchesAgainstSearch(pairs, 2048, 5);
+}
+
+TEST(MatchFinderTest, ForgetsEverythingOnReset) {
+    const std::vector<uint8_t> data = TextLike(4000, 55);
+    lzhsfx::MatchFinder finder(data.data(), data.size(), 65536, 64, lzhsfx::kMaxMatch);
+    lzhsfx::Match found[lzhsfx::kMaxMatch];
+    for (size_t pos = 0; pos < 2000; ++pos) {
+        finder.Skip(pos);
+    }
+    finder.Reset(2000);
+    // The first position after the reset has nothing before it to match.
+    EXPECT_EQ(finder.FindMatches(2000, found), 0);
+    for (size_t pos = 2001; pos < data.size(); ++pos) {
+        const int count = finder.FindMatches(pos, found);
+        for (int i = 0; i < count; ++i) {
+            ASSERT_LE(found[i].distance_code + size_t{1}, pos - 2000) << "pos " << pos;
+        }
+    }
+}
+
+TEST(EncoderTest, RoundTripsLongRunsAndRepeatsAtEveryLevel) {
+    // Runs longer than the longest match, repeats just inside and outside the
+    // dictionary, and text, at every level: matches taken whole and their
+    // continuations, and the distances kept for each length.
+    std::vector<uint8_t> data(70000, 'z');
+    const std::vector<uint8_t> text = TextLike(60000, 61);
+    data.insert(data.end(), text.begin(), text.end());
+    data.insert(data.end(), text.begin(), text.begin() + 5000);
+    const std::vector<uint8_t> far = RepeatAt(65535, 3000);
+    data.insert(data.end(), far.begin(), far.end());
+    for (Method method : kMethods) {
+        for (int level = lzhsfx::kMinLevel; level <= lzhsfx::kMaxLevel; level += 2) {
+            const DecodeReport report = RoundTrip(method, data, level);
+            ASSERT_EQ(report.error, "") << MethodChar(method) << " level " << level;
+            EXPECT_TRUE(report.output == data) << MethodChar(method) << " level " << level;
+            EXPECT_LE(report.max_distance, lzhsfx::DictionarySize(method));
+        }
+    }
+}
+
 TEST(Crc16Test, IsCrc16Arc) {
     const std::string digits = "123456789";
     EXPECT_EQ(lzhsfx::Crc16(reinterpret_cast<const uint8_t *>(digits.data()), digits.size()),
@@ -188,6 +320,28 @@ TEST(Crc16Test, IsCrc16Arc) {
     EXPECT_EQ(lzhsfx::Crc16(abc, 3), 0x9738);
     EXPECT_EQ(lzhsfx::Crc16(abc + 1, 2, lzhsfx::Crc16(abc, 1)), 0x9738);
     EXPECT_EQ(lzhsfx::Crc16(abc, 0, 0x1234), 0x1234);
+}
+
+TEST(Crc16Test, AgreesWithABitwiseCrcAtEveryLengthAndSplit) {
+    const std::vector<uint8_t> data = RandomBytes(300, 71);
+    for (size_t size = 0; size <= data.size(); size += size < 40 ? 1 : 37) {
+        uint16_t expected = 0;
+        for (size_t i = 0; i < size; ++i) {
+            expected ^= data[i];
+            for (int bit = 0; bit < 8; ++bit) {
+                expected = (expected & 1) ? (expected >> 1) ^ 0xA001 : expected >> 1;
+            }
+        }
+        EXPECT_EQ(lzhsfx::Crc16(data.data(), size), expected) << "size " << size;
+        for (size_t split : {size_t{1}, size_t{7}, size / 2}) {
+            if (split <= size) {
+                EXPECT_EQ(lzhsfx::Crc16(data.data() + split, size - split,
+                                        lzhsfx::Crc16(data.data(), split)),
+                          expected)
+                    << "size " << size << " split " << split;
+            }
+        }
+    }
 }
 
 TEST(HuffmanEncoderTest, KeepsCodeLengthsWithin16AndTheCodeComplete) {

@@ -13,21 +13,31 @@ class BitWriter {
         if (bits == 0) {
             return;
         }
-        // At most 7 bits wait in the accumulator between calls, so 39 bits fit.
+        // Fewer than 32 bits wait in the accumulator between calls, so 63 bits fit;
+        // they leave four bytes at a time.
         accumulator_ = (accumulator_ << bits) | (value & ((uint64_t{1} << bits) - 1));
         pending_ += bits;
-        while (pending_ >= 8) {
+        if (pending_ >= 32) {
+            pending_ -= 32;
+            const uint32_t word = static_cast<uint32_t>(accumulator_ >> pending_);
+            const uint8_t four[4] = {static_cast<uint8_t>(word >> 24),
+                                     static_cast<uint8_t>(word >> 16),
+                                     static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+            bytes_.insert(bytes_.end(), four, four + 4);
+            accumulator_ &= (uint64_t{1} << pending_) - 1;
+        }
+    }
+
+    // Pads the last byte with zero bits and moves every waiting byte out.
+    void Flush() {
+        if (pending_ % 8 != 0) {
+            Put(0, 8 - pending_ % 8);
+        }
+        while (pending_ > 0) {
             pending_ -= 8;
             bytes_.push_back(static_cast<uint8_t>(accumulator_ >> pending_));
         }
-        accumulator_ &= (uint64_t{1} << pending_) - 1;
-    }
-
-    // Pads the last byte with zero bits.
-    void Flush() {
-        if (pending_ > 0) {
-            Put(0, 8 - pending_);
-        }
+        accumulator_ = 0;
     }
 
     // Appends everything `other` holds, including its unfinished byte.
@@ -42,6 +52,7 @@ class BitWriter {
         return bytes_.size() * uint64_t{8} + static_cast<unsigned>(pending_);
     }
 
+    // The bytes written; complete after Flush.
     std::vector<uint8_t> &Bytes() {
         return bytes_;
     }

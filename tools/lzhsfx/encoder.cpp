@@ -6,10 +6,11 @@
 //   on their number. A segment's match finder is first fed the dictionary's worth of
 //   input before the segment, so no match is lost at its start.
 // - Matches are searched once per segment and kept, so every further parse of the
-//   segment is arithmetic over the cache.
+//   segment is arithmetic over the cache. Of the matches found at a position, one
+//   whose distance is sent in as many bits as that of the next longer one is dropped.
 // - A parse is a shortest path over the positions of a range. From each position the
 //   path may take a literal or a match of any length up to the longest one found
-//   there, each length with the nearest distance that reaches it. Every choice costs
+//   there, each length with the cheapest distance that reaches it. Every choice costs
 //   its code length under the statistics of an earlier parse, so the path is found
 //   backwards in one sweep.
 // - A segment is first parsed lazily (the longest match, unless the next position
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 
 #include "bit_writer.h"
 #include "block_split.h"
@@ -128,7 +130,8 @@ class SegmentEncoder {
     // Matches of the current segment: those of position p are
     // matches_[match_start_[p - segment_]] up to the next position's start.
     size_t segment_ = 0;
-    std::vector<Match> matches_;
+    std::unique_ptr<Match[]> matches_; // room for matches_room_, not initialised
+    size_t matches_room_ = 0;
     std::vector<uint32_t> match_start_;
 
     std::vector<uint32_t> path_cost_;
@@ -155,32 +158,60 @@ void SegmentEncoder::Encode(size_t begin, size_t end, BitWriter &out) {
 
 void SegmentEncoder::FindMatches(size_t begin, size_t end) {
     segment_ = begin;
-    matches_.clear();
-    matches_.reserve(4 * (end - begin));
+    // Room for the most matches one position can add, beyond those already kept.
+    const size_t room = kMaxMatch + 1;
+    if (matches_room_ < 2 * (end - begin) + room) {
+        matches_room_ = 2 * (end - begin) + room;
+        matches_.reset(new Match[matches_room_]);
+    }
     match_start_.resize(end - begin + 1);
-    Match found[kMaxMatch];
+    Match *out = matches_.get();
+    size_t kept = 0;
+    const unsigned all_lengths = static_cast<unsigned>(level_.all_lengths);
     // Inside a match taken whole, only its continuation is offered, so that a path
     // entering the run from elsewhere can still finish it.
     size_t long_end = 0;
     uint16_t long_distance = 0;
     for (size_t pos = begin; pos < end; ++pos) {
-        match_start_[pos - begin] = static_cast<uint32_t>(matches_.size());
+        match_start_[pos - begin] = static_cast<uint32_t>(kept);
+        if (matches_room_ - kept < room) {
+            matches_room_ += matches_room_ / 2;
+            Match *const larger = new Match[matches_room_];
+            std::copy(out, out + kept, larger);
+            matches_.reset(larger);
+            out = larger;
+        }
         if (pos < long_end) {
             finder_.Skip(pos);
             const size_t rest = long_end - pos;
             if (rest >= kMinMatch) {
-                matches_.push_back({static_cast<uint16_t>(rest), long_distance});
+                out[kept++] = {static_cast<uint16_t>(rest), long_distance};
             }
             continue;
         }
+        Match *const found = out + kept;
         const int count = finder_.FindMatches(pos, found);
-        matches_.insert(matches_.end(), found, found + count);
-        if (count > 0 && found[count - 1].length >= level_.nice_length) {
-            long_end = pos + found[count - 1].length;
-            long_distance = found[count - 1].distance_code;
+        if (count == 0) {
+            continue;
+        }
+        // A match whose distance takes as many bits as the next longer one's gains
+        // nothing over it: the parse prices every length of the longer one the same,
+        // and tries each of them up to `all_lengths`. Only the longer one is kept.
+        int n = 0;
+        for (int i = 0; i + 1 < count; ++i) {
+            if (found[i].length > all_lengths || PositionSymbol(found[i].distance_code) !=
+                                                     PositionSymbol(found[i + 1].distance_code)) {
+                found[n++] = found[i];
+            }
+        }
+        found[n++] = found[count - 1];
+        kept += n;
+        if (found[n - 1].length >= level_.nice_length) {
+            long_end = pos + found[n - 1].length;
+            long_distance = found[n - 1].distance_code;
         }
     }
-    match_start_[end - begin] = static_cast<uint32_t>(matches_.size());
+    match_start_[end - begin] = static_cast<uint32_t>(kept);
 }
 
 void SegmentEncoder::Parse(size_t begin, size_t end, const Costs &costs, std::vector<Symbol> &out) {
@@ -196,8 +227,8 @@ void SegmentEncoder::Parse(size_t begin, size_t end, const Costs &costs, std::ve
         uint32_t best = costs.char_cost[literal] + path_cost_[k + 1];
         // The best choice so far as (length, distance code); length 0 is the literal.
         uint32_t best_length = 0, best_value = literal;
-        const Match *m = matches_.data() + match_start_[base + k];
-        const Match *const m_end = matches_.data() + match_start_[base + k + 1];
+        const Match *m = matches_.get() + match_start_[base + k];
+        const Match *const m_end = matches_.get() + match_start_[base + k + 1];
         const unsigned limit = static_cast<unsigned>(std::min<size_t>(n - k, kMaxMatch));
         const uint32_t *const cost_after = path_cost_.data() + k;
         // The matches come in increasing length; each serves the lengths from the one

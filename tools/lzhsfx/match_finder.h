@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "lzh_format.h"
@@ -44,15 +45,16 @@ class MatchFinder {
     // Writes the matches at `pos` to `out` (room for kMaxMatch entries) in order of
     // increasing length, each the nearest of its length, and returns their number.
     int FindMatches(size_t pos, Match *out) {
-        return Walk(pos, out);
+        return Walk<true>(pos, out);
     }
     // Inserts `pos` without reporting matches.
     void Skip(size_t pos) {
-        Walk(pos, nullptr);
+        Walk<false>(pos, nullptr);
     }
 
   private:
-    int Walk(size_t pos, Match *out);
+    // One walk down the tree; `kReport` says whether matches are written to `out`.
+    template <bool kReport> int Walk(size_t pos, Match *out);
 
     const uint8_t *data_;
     size_t size_;
@@ -61,10 +63,11 @@ class MatchFinder {
     uint32_t node_mask_;
     int max_depth_;
     int nice_length_;
-    std::vector<int32_t> head3_;
-    std::vector<int32_t> head4_;
+    std::unique_ptr<int32_t[]> head3_; // filled by Reset
+    std::unique_ptr<int32_t[]> head4_;
     // The children of the node of position p, smaller then larger, at
-    // 2 * (p & node_mask_): each as p minus the child's position, 0 for none.
+    // 2 * (p & node_mask_): each as p minus the child's position, 0 for none. A slot
+    // is written whenever its position is visited, before anything can lead to it.
     std::vector<uint16_t> children_;
 };
 
