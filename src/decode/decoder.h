@@ -22,10 +22,6 @@ void CopyStored(LONG size);
 // Sets the position code's parameters for the method character, starts the bit
 // stream (`PackedLeft` already set) and makes the next symbol start a block.
 void StartDecoder(char method);
-// The next character/length symbol (0 to 509), reading a block header when due.
-WORD DecodeChar();
-// The next distance code: the copy starts this many bytes plus one back.
-WORD DecodePosition();
 // Reads the code-length or position code lengths into `AuxLengths` and builds
 // `AuxTable`. After the `special_index`th length a 2-bit count of zeros follows.
 void ReadAuxLengths(WORD count, int count_bits, int special_index);

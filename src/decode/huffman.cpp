@@ -7,6 +7,11 @@
 // `TreeLeft` / `TreeRight` nodes, one level per further bit. Table entries and tree
 // links below the symbol count are symbols; others are node numbers, which each build
 // hands out upward from its own symbol count.
+//
+// A table entry that is a symbol also carries the symbol's code length above
+// `kEntryLengthShift`, so that the symbol loop gets both in one access. Entries of
+// a structure left in force by an all-zero list carry length 0, as every length of
+// that list is; the tree links hold bare symbols and node numbers.
 #include "decode/huffman.h"
 
 #include "decode/bit_input.h"
@@ -40,7 +45,12 @@ void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {
         start[len + 1] = start[len] + (symbols_of[len] << (16 - len));
     }
     if (start[17] == 0) {
-        return; // no symbol has a code: the structures keep what they hold
+        // No symbol has a code: the structures keep their symbols and nodes, with the
+        // lengths of this list.
+        for (int i = 0; i < (1 << table_bits); ++i) {
+            table[i] &= kEntrySymbolMask;
+        }
+        return;
     }
     if (start[17] != 0x10000) {
         ReportBadTable(); // incomplete or oversubscribed
@@ -73,7 +83,7 @@ void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {
         DWORD next = code + step[len];
         if (len <= table_bits) {
             for (DWORD i = code; i < next; ++i) {
-                table[i] = static_cast<WORD>(symbol);
+                table[i] = static_cast<WORD>(symbol | (len << kEntryLengthShift));
             }
         } else {
             // Walk from the slot down the code's bits past the table index, adding the
@@ -96,9 +106,9 @@ void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {
     }
 }
 
-WORD LookupSymbol(const WORD *table, int table_bits, WORD count, const BYTE *lengths) {
+WORD FindSymbol(const WORD *table, int table_bits, WORD count, WORD bits) {
     RunState *s = State;
-    WORD symbol = table[s->BitBuffer >> (16 - table_bits)];
+    WORD symbol = table[bits >> (16 - table_bits)] & kEntrySymbolMask;
     // The code's bits past the table index pick the branches. Structures left by an
     // earlier build, or by another code, may hold anything: a walk that has used up
     // all 16 bits, or that meets a node number outside the tree, found no code.
@@ -107,9 +117,14 @@ WORD LookupSymbol(const WORD *table, int table_bits, WORD count, const BYTE *len
         if (mask == 0 || symbol >= kTreeNodes) {
             ReportBadTable();
         }
-        symbol = (s->BitBuffer & mask) ? s->TreeRight[symbol] : s->TreeLeft[symbol];
+        symbol = (bits & mask) ? s->TreeRight[symbol] : s->TreeLeft[symbol];
         mask >>= 1;
     }
+    return symbol;
+}
+
+WORD LookupSymbol(const WORD *table, int table_bits, WORD count, const BYTE *lengths) {
+    WORD symbol = FindSymbol(table, table_bits, count, State->BitBuffer);
     FillBits(lengths[symbol]);
     return symbol;
 }

@@ -5,10 +5,19 @@
 
 #include <windows.h>
 
+// A table entry: a symbol or node number in its low bits; a symbol's entry also
+// carries the symbol's code length (0 to 16) from bit 11 up.
+enum { kEntrySymbolMask = 0x7FF, kEntryLengthShift = 11 };
+
 // Builds `table` (2^table_bits entries) and tree nodes, numbered from `count` up,
-// from `count` code lengths. A list that is not a complete prefix code, or that holds
-// a length above 16, ends the run with "Bad table"; a list of zeros changes nothing.
+// from `count` code lengths. A list of zeros keeps the symbols and nodes and sets
+// every entry's length to 0. A list that is not a complete prefix code, or that holds
+// a length above 16, ends the run with "Bad table".
 void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table);
+
+// The symbol (below `count`) whose code starts the 16 bits `bits`, without consuming
+// them; "Bad table" when the structures hold no code there.
+WORD FindSymbol(const WORD *table, int table_bits, WORD count, WORD bits);
 
 // Decodes one symbol (below `count`) at the bit input and consumes its code. A lookup
 // that finds no symbol of the code, as through structures left by an earlier build,

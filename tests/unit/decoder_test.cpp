@@ -15,10 +15,16 @@
 #include "decode/crc.h"
 #include "decode/decoder.h"
 #include "decode/huffman.h"
+#include "oracle_decoder.h"
 
 namespace {
 
 const HWND kDialog = reinterpret_cast<HWND>(0x5150);
+
+// A table entry of a symbol and its code length.
+WORD Entry(int symbol, int length) {
+    return static_cast<WORD>(symbol | (length << kEntryLengthShift));
+}
 
 std::string Bytes(size_t n, char c) {
     return std::string(n, c);
@@ -57,6 +63,23 @@ class DecoderTest : public StubTest {
         BuildCrcTable(0xA001);
     }
 
+    // Every member a test decoded is decoded once more by the program's decoder and by
+    // the plain one, into a file and into memory: both must leave the same behind.
+    void TearDown() override {
+        std::string root = root_ + "/oracle";
+        for (DiffCase c : decoded_) {
+            for (int sink : {0, 1}) {
+                c.sink = sink;
+                SCOPED_TRACE(::testing::Message() << "the plain decoder, sink " << sink);
+                EXPECT_EQ(FirstDifference(RunDiffCase(c, false, root), RunDiffCase(c, true, root)),
+                          "");
+            }
+        }
+        StubTest::TearDown();
+    }
+
+    std::vector<DiffCase> decoded_;
+
     // The archive holds `packed` then a trailer that no member may read; the header of
     // the current member names `method` and the sizes, and the input buffer is empty,
     // as the archive pass leaves them.
@@ -71,6 +94,9 @@ class DecoderTest : public StubTest {
         if (packed_size == 0xFFFFFFFF) {
             packed_size = static_cast<DWORD>(packed.size());
         }
+        DiffCase c;
+        c.members.push_back(DiffMember{method, packed, packed_size, unpacked});
+        decoded_.push_back(c);
         free(State->HeaderBuffer);
         BYTE *h = static_cast<BYTE *>(calloc(1, 27)); // odd offsets, as stored
         const char name[] = {'-', 'l', 'h', method, '-'};
@@ -221,8 +247,8 @@ TEST_F(BlockHeaderTest, TheCodeLengthCodeHasAZeroCountAfterItsThirdLength) {
     for (int i = 0; i < 19; ++i) {
         EXPECT_EQ(State->AuxLengths[i], i < 8 ? lengths[i] : 0) << i;
     }
-    EXPECT_EQ(State->AuxTable[0], 0);
-    EXPECT_EQ(State->AuxTable[255], 7);
+    EXPECT_EQ(State->AuxTable[0], Entry(0, 2));
+    EXPECT_EQ(State->AuxTable[255], Entry(7, 3));
     // The position code has no zero count: its fourth length follows at once.
     BlockWriter p;
     p.StartBlock(1, Single(3), Single(0), Lengths({2, 2, 2, 3, 3}));
@@ -275,10 +301,10 @@ TEST_F(BlockHeaderTest, ZeroRunsCover3To18And20To531Lengths) {
     for (int i = 0; i < 510; ++i) {
         ASSERT_EQ(State->CharLengths[i], lengths[i]) << i;
     }
-    EXPECT_EQ(State->CharTable[0], 0);
-    EXPECT_EQ(State->CharTable[1024], 19);
-    EXPECT_EQ(State->CharTable[2048], 40);
-    EXPECT_EQ(State->CharTable[4095], 44);
+    EXPECT_EQ(State->CharTable[0], Entry(0, 2));
+    EXPECT_EQ(State->CharTable[1024], Entry(19, 2));
+    EXPECT_EQ(State->CharTable[2048], Entry(40, 2));
+    EXPECT_EQ(State->CharTable[4095], Entry(44, 2));
 }
 
 // A damaged list may announce 511 entries or end in a zero run reaching 531 past its
@@ -305,8 +331,8 @@ TEST_F(BlockHeaderTest, EntriesPastThe510thAreDropped) {
         for (int i = 2; i < 510; ++i) {
             ASSERT_EQ(State->CharLengths[i], 0) << i;
         }
-        EXPECT_EQ(State->CharTable[0], 0);
-        EXPECT_EQ(State->CharTable[4095], 1);
+        EXPECT_EQ(State->CharTable[0], Entry(0, 1));
+        EXPECT_EQ(State->CharTable[4095], Entry(1, 1));
         _lclose(State->ArchiveFile);
         State->ArchiveFile = HFILE_ERROR;
     }
@@ -795,6 +821,7 @@ class RealArchiveTest : public DecoderTest {
         ASSERT_NE(State->ArchiveFile, HFILE_ERROR);
         CreateDirectoryA("C:\\OUT", nullptr);
         size_t members = 0, decoded = 0;
+        DiffCase archive; // the members in order, for the plain decoder
         for (;;) {
             BYTE size[2];
             if (_lread(State->ArchiveFile, size, 2) != 2 || Le(size, 2) == 0) {
@@ -832,6 +859,12 @@ class RealArchiveTest : public DecoderTest {
             State->RunningCrc = 0;
             State->InputIndex = 0xFFFFFFFF;
             LONG data_start = Position();
+            std::string packed(static_cast<size_t>(Le(h + 7, 4)), '\0');
+            ASSERT_EQ(_lread(State->ArchiveFile, &packed[0], static_cast<UINT>(packed.size())),
+                      packed.size());
+            _llseek(State->ArchiveFile, data_start, FILE_BEGIN);
+            archive.members.push_back(
+                DiffMember{static_cast<char>(h[5]), packed, Le(h + 7, 4), Le(h + 11, 4)});
             int status;
             if (h[5] == '0') {
                 status = Copy(static_cast<LONG>(Le(h + 11, 4)));
@@ -849,6 +882,7 @@ class RealArchiveTest : public DecoderTest {
             EXPECT_EQ(got.size(), data.size());
             EXPECT_TRUE(got == data);
         }
+        decoded_.push_back(archive);
         EXPECT_EQ(members, files.size());
         EXPECT_EQ(decoded, compressed) << "members the archiver compressed";
     }

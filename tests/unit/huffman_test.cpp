@@ -13,6 +13,11 @@
 
 namespace {
 
+// A table entry of a symbol and its code length.
+WORD Entry(int symbol, int length) {
+    return static_cast<WORD>(symbol | (length << kEntryLengthShift));
+}
+
 class HuffmanTest : public StubTest {
   protected:
     void SetUp() override {
@@ -73,21 +78,21 @@ class HuffmanTest : public StubTest {
 TEST_F(HuffmanTest, TwoSymbolsOfLength1SplitTheTableInHalves) {
     BuildAux({1, 1});
     for (int i = 0; i < 256; ++i) {
-        ASSERT_EQ(State->AuxTable[i], i < 128 ? 0 : 1) << i;
+        ASSERT_EQ(State->AuxTable[i], i < 128 ? Entry(0, 1) : Entry(1, 1)) << i;
     }
 }
 
 TEST_F(HuffmanTest, CodesLongerThanTheTableHangInATreeBelowTheirSlot) {
     std::vector<int> lengths = {1, 2, 3, 4, 5, 6, 7, 8, 9, 9};
     BuildAux(lengths);
-    EXPECT_EQ(State->AuxTable[0], 0);
-    EXPECT_EQ(State->AuxTable[127], 0);
-    EXPECT_EQ(State->AuxTable[128], 1);
-    EXPECT_EQ(State->AuxTable[191], 1);
-    EXPECT_EQ(State->AuxTable[192], 2);
-    EXPECT_EQ(State->AuxTable[253], 6);
-    EXPECT_EQ(State->AuxTable[254], 7);
-    EXPECT_EQ(State->AuxTable[255], 10);
+    EXPECT_EQ(State->AuxTable[0], Entry(0, 1));
+    EXPECT_EQ(State->AuxTable[127], Entry(0, 1));
+    EXPECT_EQ(State->AuxTable[128], Entry(1, 2));
+    EXPECT_EQ(State->AuxTable[191], Entry(1, 2));
+    EXPECT_EQ(State->AuxTable[192], Entry(2, 3));
+    EXPECT_EQ(State->AuxTable[253], Entry(6, 7));
+    EXPECT_EQ(State->AuxTable[254], Entry(7, 8));
+    EXPECT_EQ(State->AuxTable[255], 10); // a node: no length
     EXPECT_EQ(State->TreeLeft[10], 8);
     EXPECT_EQ(State->TreeRight[10], 9);
 
@@ -104,9 +109,11 @@ TEST_F(HuffmanTest, CodesLongerThanTheTableHangInATreeBelowTheirSlot) {
     ExpectEverySymbolDecodes(lengths, 8);
 }
 
-TEST_F(HuffmanTest, AllLengthsZeroIsNoErrorAndChangesNothing) {
+// The structures stay in force with the lengths of the new list, all 0: a lookup
+// through them consumes no bits.
+TEST_F(HuffmanTest, AllLengthsZeroIsNoErrorAndKeepsSymbolsAndNodesWithLength0) {
     for (int i = 0; i < 256; ++i) {
-        State->AuxTable[i] = static_cast<WORD>(i * 3);
+        State->AuxTable[i] = Entry(i * 3, i % 17);
     }
     State->TreeLeft[14] = 77;
     BuildAux(std::vector<int>(14, 0));
@@ -233,6 +240,7 @@ TEST_F(HuffmanTest, EveryCodeOfRandomCompleteListsDecodes) {
 TEST_F(HuffmanTest, AnAllZeroListLeavesTheEarlierCodeInForce) {
     BuildAux({2, 2, 2, 2});
     BuildAux(std::vector<int>(4, 0));
+    EXPECT_EQ(State->AuxTable[128], 2);
     BitWriter w;
     w.Put(2, 2);
     Feed(w.Bytes());
