@@ -19,29 +19,32 @@ enum { kFileLabel = 101, kProgressText = 102 };
 enum MemberOutcome { kNextMember, kEndWalk };
 
 static void ReleaseHeader() {
-    if (State->HeaderBuffer != nullptr) {
-        LocalFree(State->HeaderBuffer);
-        State->HeaderBuffer = nullptr;
+    RunState *const s = State;
+    if (s->HeaderBuffer != nullptr) {
+        LocalFree(s->HeaderBuffer);
+        s->HeaderBuffer = nullptr;
     }
 }
 
-static bool IsSpecial(const char *name) {
-    return lstrcmpA(State->MemberPath, name) == 0;
+// Whether the member path is exactly the one-byte name `special` ("!" or "$").
+static bool IsSpecial(char special) {
+    return State->MemberPath[0] == special && State->MemberPath[1] == 0;
 }
 
 BOOL SkipMemberData() {
+    RunState *const s = State;
     // The target is checked before seeking, so that a packed size beyond the file
     // can never turn into a seek backwards.
-    LONG at = _llseek(State->ArchiveFile, 0, FILE_CURRENT);
+    LONG at = _llseek(s->ArchiveFile, 0, FILE_CURRENT);
     if (at == HFILE_ERROR) {
         return ReportReadError();
     }
     DWORD packed = MemberPackedSize();
-    if (static_cast<DWORD>(at) > State->OwnFileSize ||
-        packed > State->OwnFileSize - static_cast<DWORD>(at)) {
+    if (static_cast<DWORD>(at) > s->OwnFileSize ||
+        packed > s->OwnFileSize - static_cast<DWORD>(at)) {
         return ReportDataMissing();
     }
-    if (_llseek(State->ArchiveFile, static_cast<LONG>(at + packed), FILE_BEGIN) == HFILE_ERROR) {
+    if (_llseek(s->ArchiveFile, static_cast<LONG>(at + packed), FILE_BEGIN) == HFILE_ERROR) {
         return ReportReadError();
     }
     return TRUE;
@@ -59,20 +62,21 @@ static void DecodeCurrentMember() {
 }
 
 static BOOL OpenArchive() {
-    State->ArchiveFile = _lopen(State->OwnPath, OF_READ);
-    if (State->ArchiveFile == HFILE_ERROR) {
-        return ReportOpenError(State->OwnPath);
+    RunState *const s = State;
+    s->ArchiveFile = _lopen(s->OwnPath, OF_READ);
+    if (s->ArchiveFile == HFILE_ERROR) {
+        return ReportOpenError(s->OwnPath);
     }
-    LONG size = _llseek(State->ArchiveFile, 0, FILE_END);
-    LONG at = size == HFILE_ERROR
-                  ? HFILE_ERROR
-                  : _llseek(State->ArchiveFile, static_cast<LONG>(State->Settings.ArchiveOffset),
-                            FILE_BEGIN);
+    LONG size = _llseek(s->ArchiveFile, 0, FILE_END);
+    LONG at =
+        size == HFILE_ERROR
+            ? HFILE_ERROR
+            : _llseek(s->ArchiveFile, static_cast<LONG>(s->Settings.ArchiveOffset), FILE_BEGIN);
     if (at == HFILE_ERROR) {
         return ReportReadError();
     }
-    State->OwnFileSize = static_cast<DWORD>(size);
-    if (static_cast<DWORD>(at) > State->OwnFileSize) {
+    s->OwnFileSize = static_cast<DWORD>(size);
+    if (static_cast<DWORD>(at) > s->OwnFileSize) {
         return ReportDataMissing();
     }
     return TRUE;
@@ -90,45 +94,47 @@ static DWORD DestinationComponentLength() {
 }
 
 static MemberOutcome ScanMember() {
+    RunState *const s = State;
     ArchiveCrcXor ^= MemberDataCrc();
-    if (IsSpecial("!")) {
-        State->SpecialMode = 1;
-    } else if (IsSpecial("$")) {
-        State->SpecialMode = 2;
+    if (IsSpecial('!')) {
+        s->SpecialMode = 1;
+    } else if (IsSpecial('$')) {
+        s->SpecialMode = 2;
     } else {
         return SkipMemberData() ? kNextMember : kEndWalk;
     }
-    State->OutputFile = INVALID_HANDLE_VALUE;
+    s->OutputFile = INVALID_HANDLE_VALUE;
     DecodeCurrentMember();
-    if (State->Failed) {
-        State->SpecialMode = 0;
+    if (s->Failed) {
+        s->SpecialMode = 0;
         return kEndWalk;
     }
-    if (State->SpecialMode == 1) {
+    if (s->SpecialMode == 1) {
         // A declined notice fails the pass, but the walk goes on to the next special member.
-        if (MessageBoxA(State->DialogWindow, State->ScratchText, State->Settings.WindowTitle,
+        if (MessageBoxA(s->DialogWindow, s->ScratchText, s->Settings.WindowTitle,
                         MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) == IDNO) {
-            State->Failed = 1;
+            s->Failed = 1;
         }
     } else {
         ReadDirectives();
     }
-    State->SpecialMode = 0;
+    s->SpecialMode = 0;
     return kNextMember;
 }
 
 // Decides about an existing destination entry: 1 to overwrite, 0 to keep it, -1 when
 // the user cancelled. The entry itself is left alone until the new file replaces it.
 static int DecideOverwrite() {
-    DWORD existing = ExistingFileTime(State->DestinationPath);
+    RunState *const s = State;
+    DWORD existing = ExistingFileTime(s->DestinationPath);
     int answer;
     if (SkipNotNewer && existing >= MemberTime()) {
         answer = IDNO;
     } else if (OverwriteSilently) {
         answer = IDYES;
     } else {
-        wsprintfA(State->ScratchText, "\"%s\" %s", State->DestinationPath, "上書きしますか？");
-        answer = MessageBoxA(State->DialogWindow, State->ScratchText, State->Settings.WindowTitle,
+        wsprintfA(s->ScratchText, "\"%s\" %s", s->DestinationPath, "上書きしますか？");
+        answer = MessageBoxA(s->DialogWindow, s->ScratchText, s->Settings.WindowTitle,
                              MB_YESNOCANCEL | MB_ICONQUESTION | MB_TASKMODAL);
     }
     if (answer == IDCANCEL) {
@@ -186,14 +192,15 @@ static BOOL FreeNameBeside(char *out) {
 
 // Creates the temporary file the member is written to, as `OutputFile`.
 static BOOL CreateOutput() {
+    RunState *const s = State;
     if (FreeNameBeside(OutputTempPath)) {
-        State->OutputFile = CreateFileA(OutputTempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (State->OutputFile != INVALID_HANDLE_VALUE) {
+        s->OutputFile = CreateFileA(OutputTempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (s->OutputFile != INVALID_HANDLE_VALUE) {
             return TRUE;
         }
     }
-    State->OutputFile = INVALID_HANDLE_VALUE;
+    s->OutputFile = INVALID_HANDLE_VALUE;
     OutputTempPath[0] = 0;
     return FALSE;
 }
@@ -230,35 +237,37 @@ static BOOL PutOutputInPlace() {
 }
 
 static void StampTimes() {
-    if (LegacyShell) {
-        ApplyTzOffset(&State->CreationTime);
-        ApplyTzOffset(&State->ModificationTime);
-        ApplyTzOffset(&State->AccessTime);
+    RunState *const s = State;
+    // In the order SetFileTime takes them: creation, last access, last write.
+    DWORD *const stamps[3] = {&s->CreationTime, &s->AccessTime, &s->ModificationTime};
+    FILETIME times[3];
+    for (int i = 0; i < 3; ++i) {
+        if (LegacyShell) {
+            ApplyTzOffset(stamps[i]);
+        }
+        UnixToFileTime(*stamps[i], &times[i]);
     }
-    FILETIME creation, access, write;
-    UnixToFileTime(State->CreationTime, &creation);
-    UnixToFileTime(State->AccessTime, &access);
-    UnixToFileTime(State->ModificationTime, &write);
-    SetFileTime(State->OutputFile, &creation, &access, &write);
+    SetFileTime(s->OutputFile, &times[0], &times[1], &times[2]);
 }
 
 static MemberOutcome ExtractMember(BOOL long_names) {
-    if (IsSpecial("!") || IsSpecial("$")) {
+    RunState *const s = State;
+    if (IsSpecial('!') || IsSpecial('$')) {
         return SkipMemberData() ? kNextMember : kEndWalk;
     }
-    char *path = State->DestinationPath;
-    JoinDestinationPath(path, State->DestinationDir, State->MemberPath);
+    char *path = s->DestinationPath;
+    JoinDestinationPath(path, s->DestinationDir, s->MemberPath);
     ReplaceSeparators(path, '/');
     SanitisePath(path[0] != 0 && path[1] == ':' ? path + 2 : path, long_names);
 
-    ShortenForDisplay(State->ScratchText, path, 32);
-    SetDlgItemTextA(State->DialogWindow, kFileLabel, State->ScratchText);
-    SetDlgItemTextA(State->DialogWindow, kProgressText, "解凍中 0%");
+    ShortenForDisplay(s->ScratchText, path, 32);
+    SetDlgItemTextA(s->DialogWindow, kFileLabel, s->ScratchText);
+    SetDlgItemTextA(s->DialogWindow, kProgressText, "解凍中 0%");
     MakeDirectories(path);
     if (LegacyShell) {
         DWORD stamp = MemberTime();
         ApplyTzOffset(&stamp);
-        WriteLe32(State->HeaderBuffer + kHeaderTime, stamp);
+        WriteLe32(s->HeaderBuffer + kHeaderTime, stamp);
     }
 
     bool directory = MemberMethod() == 'd';
@@ -266,7 +275,7 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         int decision = DecideOverwrite();
         if (decision < 0) {
-            State->Failed = 1;
+            s->Failed = 1;
             return kEndWalk;
         }
         if (decision == 0) {
@@ -288,21 +297,21 @@ static MemberOutcome ExtractMember(BOOL long_names) {
         return kEndWalk;
     }
     DecodeCurrentMember();
-    if (State->Failed) {
-        CloseHandle(State->OutputFile);
-        State->OutputFile = INVALID_HANDLE_VALUE;
+    if (s->Failed) {
+        CloseHandle(s->OutputFile);
+        s->OutputFile = INVALID_HANDLE_VALUE;
         DiscardOutput();
         return kEndWalk;
     }
     StampTimes();
-    BOOL closed = CloseHandle(State->OutputFile);
-    State->OutputFile = INVALID_HANDLE_VALUE;
+    BOOL closed = CloseHandle(s->OutputFile);
+    s->OutputFile = INVALID_HANDLE_VALUE;
     if (!closed) {
         DiscardOutput();
         ReportError("ｸﾛｰｽﾞｴﾗｰ", path);
         return kEndWalk;
     }
-    if (State->RunningCrc != MemberDataCrc()) {
+    if (s->RunningCrc != MemberDataCrc()) {
         DiscardOutput();
         ReportError("CRCｴﾗｰ", path);
         return kEndWalk;
@@ -312,31 +321,33 @@ static MemberOutcome ExtractMember(BOOL long_names) {
         ReportOpenError(path);
         return kEndWalk;
     }
-    if (State->Settings.RestoreAttributes != 0) {
-        SetFileAttributesA(path, State->Attribute);
+    if (s->Settings.RestoreAttributes != 0) {
+        SetFileAttributesA(path, s->Attribute);
     }
     return kNextMember;
 }
 
 static void CloseArchive() {
-    if (State->ArchiveFile != HFILE_ERROR) {
-        _lclose(State->ArchiveFile);
-        State->ArchiveFile = HFILE_ERROR;
+    RunState *const s = State;
+    if (s->ArchiveFile != HFILE_ERROR) {
+        _lclose(s->ArchiveFile);
+        s->ArchiveFile = HFILE_ERROR;
     }
 }
 
 BOOL ArchivePass(HWND dialog, PassMode mode) {
-    State->DialogWindow = dialog;
-    State->Failed = 0;
+    RunState *const s = State;
+    s->DialogWindow = dialog;
+    s->Failed = 0;
     if (!OpenArchive()) {
         CloseArchive(); // nothing was walked, so nothing follows either
         return FALSE;
     }
     BOOL long_names = mode == kExtractMode && DestinationComponentLength() == 255;
-    if (State->Settings.Flags & kFlagArchiveChecksum) {
+    if (s->Settings.Flags & kFlagArchiveChecksum) {
         BYTE stored[2] = {0, 0};
-        _lread(State->ArchiveFile, stored, 2);
-        State->StoredArchiveChecksum = ReadLe16(stored);
+        _lread(s->ArchiveFile, stored, 2);
+        s->StoredArchiveChecksum = ReadLe16(stored);
     }
     BuildCrcTable(0xA001);
     ArchiveCrcXor = 0;
@@ -353,18 +364,18 @@ BOOL ArchivePass(HWND dialog, PassMode mode) {
     }
 
     CloseArchive();
-    if (mode == kScanMode && !State->Failed && (State->Settings.Flags & kFlagArchiveChecksum) &&
-        ArchiveCrcXor != State->StoredArchiveChecksum) {
-        ReportError("改竄されています", State->OwnPath);
+    if (mode == kScanMode && !s->Failed && (s->Settings.Flags & kFlagArchiveChecksum) &&
+        ArchiveCrcXor != s->StoredArchiveChecksum) {
+        ReportError("改竄されています", s->OwnPath);
     }
     if (mode == kExtractMode) {
         // The associations and groups follow every walk, a failed one too; the command
         // only a walk without failure.
-        RunPostExtraction(State->DialogWindow);
-        if (State->Settings.Command[0] != 0 && !State->Failed) {
-            RunCommand(State->DialogWindow);
+        RunPostExtraction(s->DialogWindow);
+        if (s->Settings.Command[0] != 0 && !s->Failed) {
+            RunCommand(s->DialogWindow);
         }
     }
     ReleaseHeader();
-    return State->Failed ? FALSE : TRUE;
+    return s->Failed ? FALSE : TRUE;
 }

@@ -47,25 +47,26 @@ static bool MethodIsKnown(const BYTE *h) {
 // Takes one extended record: its type, `length` data bytes, then the next size.
 // Returns false for a record that cannot be what its type says.
 static bool ParseRecord(BYTE type, BYTE *data, WORD length, bool windows_records) {
+    RunState *const s = State;
     switch (type) {
     case kExtCommon:
         if (length < 2) {
             return false; // no room for the header CRC
         }
-        State->HeaderCrcField = data;
-        State->StoredHeaderCrc = ReadLe16(data);
+        s->HeaderCrcField = data;
+        s->StoredHeaderCrc = ReadLe16(data);
         break;
     case kExtFileName:
-        State->FileNameData = data;
-        State->FileNameLength = length;
+        s->FileNameData = data;
+        s->FileNameLength = length;
         break;
     case kExtDirName:
-        State->DirNameData = data;
-        State->DirNameLength = length;
+        s->DirNameData = data;
+        s->DirNameLength = length;
         break;
     case kExtAttribute:
         if (windows_records && length >= 2) {
-            State->Attribute = ReadLe16(data);
+            s->Attribute = ReadLe16(data);
         }
         break;
     case kExtWindowsTimes:
@@ -75,9 +76,9 @@ static bool ParseRecord(BYTE type, BYTE *data, WORD length, bool windows_records
                 t[i].dwLowDateTime = ReadLe32(data + 8 * i);
                 t[i].dwHighDateTime = ReadLe32(data + 8 * i + 4);
             }
-            FileTimeToUnix(&t[0], &State->CreationTime);
-            FileTimeToUnix(&t[1], &State->ModificationTime);
-            FileTimeToUnix(&t[2], &State->AccessTime);
+            FileTimeToUnix(&t[0], &s->CreationTime);
+            FileTimeToUnix(&t[1], &s->ModificationTime);
+            FileTimeToUnix(&t[2], &s->AccessTime);
         }
         break;
     default:
@@ -123,8 +124,9 @@ static bool ParseExtendedHeaders(BYTE *h, int size) {
 }
 
 HeaderResult ReadMemberHeader() {
+    RunState *const s = State;
     BYTE size_bytes[2];
-    if (_lread(State->ArchiveFile, size_bytes, 2) != 2) {
+    if (_lread(s->ArchiveFile, size_bytes, 2) != 2) {
         return kHeaderEnd;
     }
     short size = static_cast<short>(ReadLe16(size_bytes));
@@ -134,10 +136,10 @@ HeaderResult ReadMemberHeader() {
     BYTE *h = size > 0 ? static_cast<BYTE *>(LocalAlloc(LPTR, static_cast<size_t>(size))) : nullptr;
     if (h == nullptr) {
         ErrorBox("ﾒﾓﾘが足りません", nullptr);
-        State->Failed = 1;
+        s->Failed = 1;
         return kHeaderNoMemory;
     }
-    State->HeaderBuffer = h;
+    s->HeaderBuffer = h;
     if (size < kHeaderFixedSize) {
         ReportInvalidHeader(); // too short for the fixed part and the first record size
         return kHeaderInvalid;
@@ -145,39 +147,39 @@ HeaderResult ReadMemberHeader() {
     h[0] = size_bytes[0];
     h[1] = size_bytes[1];
     UINT rest = static_cast<UINT>(size - 2);
-    if (_lread(State->ArchiveFile, h + 2, rest) != rest || !MethodIsKnown(h)) {
+    if (_lread(s->ArchiveFile, h + 2, rest) != rest || !MethodIsKnown(h)) {
         ReportInvalidHeader();
         return kHeaderInvalid;
     }
 
-    State->HeaderCrcField = nullptr;
-    State->DirNameData = nullptr;
-    State->DirNameLength = 0;
-    State->FileNameData = nullptr;
-    State->FileNameLength = 0;
-    State->Attribute = h[kHeaderAttribute];
-    State->CreationTime = State->AccessTime = State->ModificationTime = MemberTime();
-    if (!ParseExtendedHeaders(h, size) || State->HeaderCrcField == nullptr) {
+    s->HeaderCrcField = nullptr;
+    s->DirNameData = nullptr;
+    s->DirNameLength = 0;
+    s->FileNameData = nullptr;
+    s->FileNameLength = 0;
+    s->Attribute = h[kHeaderAttribute];
+    s->CreationTime = s->AccessTime = s->ModificationTime = MemberTime();
+    if (!ParseExtendedHeaders(h, size) || s->HeaderCrcField == nullptr) {
         ReportInvalidHeader();
         return kHeaderInvalid;
     }
 
     // The header CRC covers the header as stored with its own two bytes zeroed.
-    State->HeaderCrcField[0] = 0;
-    State->HeaderCrcField[1] = 0;
-    State->RunningCrc = 0;
-    if (UpdateCrc(h, size) != State->StoredHeaderCrc) {
+    s->HeaderCrcField[0] = 0;
+    s->HeaderCrcField[1] = 0;
+    s->RunningCrc = 0;
+    if (UpdateCrc(h, size) != s->StoredHeaderCrc) {
         ReportInvalidHeader();
         return kHeaderInvalid;
     }
 
     int at = 0;
-    if (!AppendName(&at, State->DirNameData, State->DirNameLength) ||
-        !AppendName(&at, State->FileNameData, State->FileNameLength)) {
+    if (!AppendName(&at, s->DirNameData, s->DirNameLength) ||
+        !AppendName(&at, s->FileNameData, s->FileNameLength)) {
         ReportInvalidHeader();
         return kHeaderInvalid;
     }
-    State->MemberPath[at] = 0;
-    ReplaceSeparators(State->MemberPath, '/');
+    s->MemberPath[at] = 0;
+    ReplaceSeparators(s->MemberPath, '/');
     return kHeaderValid;
 }

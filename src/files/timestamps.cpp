@@ -1,9 +1,10 @@
 // Time stamp conversion between Unix seconds, the packed MS-DOS date-time,
 // SYSTEMTIME and FILETIME, with no time-zone change anywhere but ApplyTzOffset.
 //
-// - Inside both ranges a time goes Unix -> packed -> SYSTEMTIME -> FILETIME and
-//   back; the packed form holds even seconds only, so the odd second travels in the
-//   lowest bit beside it and no direction loses more than the part below a second.
+// - Between Unix seconds and FILETIME a time is counted straight in 100 ns ticks.
+// - Inside both ranges a time goes Unix -> packed -> SYSTEMTIME and back; the packed
+//   form holds even seconds only, so the odd second travels in the lowest bit beside
+//   it and no direction loses more than the part below a second.
 // - Outside them the year field would wrap modulo 128 (a time of the 1970s would
 //   come back in the 2100s). Instead, the 1970s are converted exactly between the
 //   calendar and Unix seconds, and calendar times that Unix seconds cannot hold
@@ -16,6 +17,9 @@ const DWORD kSecondsPerDay = 86400;
 const DWORD kLastUnixSecond = 0xFFFFFFFFu;
 const DWORD kUnreadableTime = 0xFFFFFFFFu;
 const int kTzBufferSize = 100;
+// FILETIME counts 100 ns ticks from 1601-01-01.
+const DWORD kTicksPerSecond = 10000000u;
+const unsigned long long kTicksTo1970 = 116444736000000000ull;
 // TZ hours beyond this already reach either end of the Unix range.
 const DWORD kTzHoursCap = 1u << 21;
 
@@ -66,6 +70,19 @@ DWORD ClampToUnix(long long seconds) {
         return kLastUnixSecond;
     }
     return static_cast<DWORD>(seconds);
+}
+
+// The quotient of the 64-bit value high:low by `divisor`, for high below divisor, so
+// that it fits in 32 bits: one division instruction on the 32-bit target rather than
+// a call into the compiler's 64-bit division helper.
+DWORD DivideBelow(DWORD high, DWORD low, DWORD divisor) {
+#if defined(__i386__)
+    DWORD quotient, remainder;
+    __asm__("divl %4" : "=a"(quotient), "=d"(remainder) : "a"(low), "d"(high), "rm"(divisor));
+    return quotient;
+#else
+    return static_cast<DWORD>((static_cast<unsigned long long>(high) << 32 | low) / divisor);
+#endif
 }
 
 // Calendar fields of Unix seconds; the day of week and milliseconds are left alone.
@@ -140,15 +157,25 @@ BOOL CalendarToUnix(const SYSTEMTIME *calendar, DWORD *unix_seconds) {
 }
 
 BOOL FileTimeToUnix(const FILETIME *ft, DWORD *unix_seconds) {
-    if (ft == nullptr || unix_seconds == nullptr) {
+    // A FILETIME with its top bit set is no calendar time for the platform either.
+    if (ft == nullptr || unix_seconds == nullptr || (ft->dwHighDateTime & 0x80000000u) != 0) {
         return FALSE;
     }
-    // The part below the second is dropped with the milliseconds.
-    SYSTEMTIME calendar;
-    if (!FileTimeToSystemTime(ft, &calendar)) {
-        return FALSE;
+    // Counted straight in ticks, the part below the second dropped: the same seconds
+    // the calendar fields give, without a detour through them.
+    unsigned long long ticks =
+        (static_cast<unsigned long long>(ft->dwHighDateTime) << 32 | ft->dwLowDateTime);
+    if (ticks < kTicksTo1970) {
+        *unix_seconds = 0;
+    } else {
+        ticks -= kTicksTo1970;
+        DWORD high = static_cast<DWORD>(ticks >> 32);
+        // The quotient fits in 32 bits exactly when the high half is below the divisor.
+        *unix_seconds = high >= kTicksPerSecond
+                            ? kLastUnixSecond
+                            : DivideBelow(high, static_cast<DWORD>(ticks), kTicksPerSecond);
     }
-    return CalendarToUnix(&calendar, unix_seconds);
+    return TRUE;
 }
 
 BOOL UnixToCalendar(DWORD unix_seconds, SYSTEMTIME *calendar) {
@@ -177,10 +204,12 @@ BOOL UnixToFileTime(DWORD unix_seconds, FILETIME *ft) {
     if (ft == nullptr) {
         return FALSE;
     }
-    // Every Unix second is a valid calendar record, so the platform accepts it.
-    SYSTEMTIME calendar;
-    UnixToCalendar(unix_seconds, &calendar);
-    return SystemTimeToFileTime(&calendar, ft);
+    // Every Unix second is a FILETIME the platform takes; one 32 by 32 bit product.
+    unsigned long long ticks =
+        static_cast<unsigned long long>(unix_seconds) * kTicksPerSecond + kTicksTo1970;
+    ft->dwLowDateTime = static_cast<DWORD>(ticks);
+    ft->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return TRUE;
 }
 
 HANDLE OpenExistingShared(const char *path) {

@@ -2,8 +2,9 @@
 // date-time, the platform's calendar record and FILETIME, the time of an existing
 // file, and the "TZ" correction used on Win32s.
 //
-// Every conversion goes through the packed form (1980-01-01 .. 2107-12-31, even
-// seconds) and SYSTEMTIME, with the odd second carried beside the packed value. A
+// Unix seconds and FILETIME convert directly, in 100 ns ticks; the calendar record
+// goes through the packed form (1980-01-01 .. 2107-12-31, even seconds), with the
+// odd second carried beside the packed value. A
 // time that the target cannot hold becomes the nearest one it can: the 1970s, which
 // the packed form lacks, are converted exactly from the calendar; a calendar time
 // before 1970 gives Unix 0 and one after 2106-02-07 06:28:15 gives 0xFFFFFFFF.

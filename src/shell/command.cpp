@@ -42,12 +42,12 @@ const char *SplitCommand(const char *source, char *program, int size) {
 }
 
 void RunCommand(HWND dialog) {
-    const char *parameters =
-        SplitCommand(State->Settings.Command, State->ScratchText, kScratchTextSize);
+    RunState *const s = State;
+    const char *parameters = SplitCommand(s->Settings.Command, s->ScratchText, kScratchTextSize);
     // A command of blanks or of empty quotes names no program to start.
-    if (State->ScratchText[0] == 0) {
+    if (s->ScratchText[0] == 0) {
         return;
     }
-    ShellExecuteA(dialog, nullptr, State->ScratchText, parameters[0] != 0 ? parameters : nullptr,
-                  State->DestinationDir, SW_SHOW);
+    ShellExecuteA(dialog, nullptr, s->ScratchText, parameters[0] != 0 ? parameters : nullptr,
+                  s->DestinationDir, SW_SHOW);
 }

@@ -46,8 +46,8 @@ bool SplitField(TextCursor *cursor, char *target, int size) {
 namespace {
 
 struct Field {
-    char *target;
-    int size;
+    DWORD offset; // of the target buffer in the run state
+    WORD size;
     bool must_fit; // a cut value would name something else
 };
 
@@ -58,51 +58,53 @@ bool SplitLine(const char *value, bool value_cut, const Field (&fields)[4]) {
     TextCursor cursor = {value};
     bool usable = true;
     for (const Field &field : fields) {
-        if (!SplitField(&cursor, field.target, field.size) && field.must_fit) {
+        char *target = reinterpret_cast<char *>(State) + field.offset;
+        if (!SplitField(&cursor, target, field.size) && field.must_fit) {
             usable = false;
         }
     }
     return usable && !(value_cut && *cursor.at == 0);
 }
 
+const Field kClassFields[4] = {
+    {offsetof(RunState, Extension), kShortFieldSize, true},
+    {offsetof(RunState, TypeName), kShortFieldSize, false},
+    {offsetof(RunState, ProgramPath), kPathSize, true},
+    {offsetof(RunState, ClassKey), kClassKeySize, true},
+};
+
+const Field kGroupFields[4] = {
+    {offsetof(RunState, GroupName), kCaptionSize, false},
+    {offsetof(RunState, ItemTitle), kCaptionSize, false},
+    {offsetof(RunState, ProgramPath), kPathSize, true},
+    {offsetof(RunState, IconPath), kPathSize, true},
+};
+
 bool SplitClassLine(const char *value, bool value_cut) {
-    RunState *s = State;
-    const Field fields[4] = {
-        {s->Extension, kShortFieldSize, true},
-        {s->TypeName, kShortFieldSize, false},
-        {s->ProgramPath, kPathSize, true},
-        {s->ClassKey, kClassKeySize, true},
-    };
-    return SplitLine(value, value_cut, fields);
+    return SplitLine(value, value_cut, kClassFields);
 }
 
 bool SplitGroupLine(const char *value, bool value_cut) {
-    RunState *s = State;
-    const Field fields[4] = {
-        {s->GroupName, kCaptionSize, false},
-        {s->ItemTitle, kCaptionSize, false},
-        {s->ProgramPath, kPathSize, true},
-        {s->IconPath, kPathSize, true},
-    };
     // An item needs a program; without one no conversation is started.
-    return SplitLine(value, value_cut, fields) && s->ProgramPath[0] != 0;
+    return SplitLine(value, value_cut, kGroupFields) && State->ProgramPath[0] != 0;
 }
 
 } // namespace
 
 void RunPostExtraction(HWND dialog) {
-    TextCursor cursor = {State->DirectiveText};
+    RunState *const s = State;
+    TextCursor cursor = {s->DirectiveText};
     char value[kDirectiveValueSize];
     while (SkipBreaks(&cursor)) {
         int keyword = MatchKeyword(&cursor);
         if (keyword != kNoKeyword) {
             CopyValue(&cursor, value, sizeof value);
             bool value_cut = static_cast<BYTE>(*cursor.at) >= 32;
-            if (keyword == kClassKeyword && State->AssociationChecked != 0) {
+            if (keyword == kClassKeyword && s->AssociationChecked != 0) {
                 if (SplitClassLine(value, value_cut)) {
                     RegisterAssociation();
                 }
-            } else if (keyword == kGroupKeyword && State->GroupChecked != 0) {
+            } else if (keyword == kGroupKeyword && s->GroupChecked != 0) {
                 if (SplitGroupLine(value, value_cut)) {
                     StartProgmanConversation(dialog);
                     WaitForProgman(dialog);

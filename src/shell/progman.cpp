@@ -88,16 +88,13 @@ void SendGroupCommands(HWND dialog) {
     }
     // The two commands follow each other without a line feed: Program Manager takes
     // consecutive bracketed commands, and some servers stop reading at a line break.
-    if (s->IconPath[0] != 0) {
-        if (!ShortPathInDestination(s->IconPath, s->IconPath)) {
-            return;
-        }
-        wsprintfA(s->CommandText, "[CreateGroup(\"%s\",0)][AddItem(%s,%s,%s)]", s->GroupName,
-                  s->ProgramPath, s->ItemTitle, s->IconPath);
-    } else {
-        wsprintfA(s->CommandText, "[CreateGroup(\"%s\",0)][AddItem(%s,%s)]", s->GroupName,
-                  s->ProgramPath, s->ItemTitle);
+    // The icon, when there is one, is the item's third argument.
+    bool icon = s->IconPath[0] != 0;
+    if (icon && !ShortPathInDestination(s->IconPath, s->IconPath)) {
+        return;
     }
+    wsprintfA(s->CommandText, "[CreateGroup(\"%s\",0)][AddItem(%s,%s%s%s)]", s->GroupName,
+              s->ProgramPath, s->ItemTitle, icon ? "," : "", s->IconPath);
 
     // Zero-filled, so that nothing of this process's memory after the text reaches
     // the server.

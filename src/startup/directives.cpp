@@ -86,8 +86,9 @@ static void ApplyFlagBits(DWORD bits) {
 }
 
 void ReadDirectives() {
-    SettingsBlock &settings = State->Settings;
-    TextCursor cursor = {State->DirectiveText};
+    RunState *const s = State;
+    SettingsBlock &settings = s->Settings;
+    TextCursor cursor = {s->DirectiveText};
     char value[kDirectiveValueSize];
     while (SkipBreaks(&cursor)) {
         int keyword = MatchKeyword(&cursor);
@@ -107,12 +108,12 @@ void ReadDirectives() {
             }
             break;
         case kClassTitleKeyword:
-            State->AssociationChecked = 1;
-            CopyText(State->AssociationCaption, value, kCaptionSize);
+            s->AssociationChecked = 1;
+            CopyText(s->AssociationCaption, value, kCaptionSize);
             break;
         case kGroupTitleKeyword:
-            State->GroupChecked = 1;
-            CopyText(State->GroupCaption, value, kCaptionSize);
+            s->GroupChecked = 1;
+            CopyText(s->GroupCaption, value, kCaptionSize);
             break;
         case kCommandKeyword:
             CopyText(settings.Command, value, kCommandSize);

@@ -13,12 +13,13 @@ static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76, "r
 static const char kPlaceholderName[] = "work.txt";
 
 BOOL BrowseForFolder(HWND dialog) {
+    RunState *const s = State;
     OPENFILENAMEA request = {};
     request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     request.hwndOwner = dialog;
     request.hInstance = ModuleInstance;
-    lstrcpyA(State->ScratchText, kPlaceholderName);
-    request.lpstrFile = State->ScratchText;
+    lstrcpyA(s->ScratchText, kPlaceholderName);
+    request.lpstrFile = s->ScratchText;
     request.nMaxFile = kPathSize;
     request.lpstrTitle = "ﾃﾞｨﾚｸﾄﾘの参照";
     request.Flags = OFN_ENABLETEMPLATE | OFN_HIDEREADONLY;
@@ -27,10 +28,10 @@ BOOL BrowseForFolder(HWND dialog) {
     if (!chosen) {
         return 0;
     }
-    int length = CopyText(State->DestinationPath, State->ScratchText, kDestinationPathSize);
+    int length = CopyText(s->DestinationPath, s->ScratchText, kDestinationPathSize);
     // Cut before the file name; an offset past the text would name no folder part.
     if (request.nFileOffset < length) {
-        State->DestinationPath[request.nFileOffset] = 0;
+        s->DestinationPath[request.nFileOffset] = 0;
     }
     return chosen;
 }

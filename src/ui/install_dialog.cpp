@@ -100,11 +100,11 @@ static INT_PTR OnOk(HWND dialog) {
                     MB_TASKMODAL | MB_ICONWARNING);
         return 0;
     }
-    EnableItem(dialog, IDOK, FALSE);
-    EnableItem(dialog, kBrowseButton, FALSE);
-    EnableItem(dialog, kFolderEdit, FALSE);
-    EnableItem(dialog, kGroupCheck, FALSE);
-    EnableItem(dialog, kAssociationCheck, FALSE);
+    static const BYTE kLocked[] = {IDOK, kBrowseButton, kFolderEdit, kGroupCheck,
+                                   kAssociationCheck};
+    for (BYTE id : kLocked) {
+        EnableItem(dialog, id, FALSE);
+    }
     SetFocus(GetDlgItem(dialog, IDCANCEL));
     SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
     s->Extracting = 1;
@@ -129,12 +129,12 @@ static void OnBrowse(HWND dialog) {
         return;
     }
     // Quoted so that the blank reads as part of the folder; OK strips the quotes.
-    if (ContainsBlank(s->DestinationPath)) {
-        wsprintfA(s->ScratchText, "\"%s\"", s->DestinationPath);
-        SetDlgItemTextA(dialog, kFolderEdit, s->ScratchText);
-    } else {
-        SetDlgItemTextA(dialog, kFolderEdit, s->DestinationPath);
+    const char *shown = s->DestinationPath;
+    if (ContainsBlank(shown)) {
+        wsprintfA(s->ScratchText, "\"%s\"", shown);
+        shown = s->ScratchText;
     }
+    SetDlgItemTextA(dialog, kFolderEdit, shown);
 }
 
 static INT_PTR OnCommand(HWND dialog, WORD id) {

@@ -3,13 +3,13 @@
 #include "startup/run_state.h"
 
 void ErrorBox(const char *message, const char *object) {
+    RunState *const s = State;
     const char *text = message;
     if (object != nullptr) {
-        wsprintfA(State->ScratchText, "\"%s\" %s", object, message);
-        text = State->ScratchText;
+        wsprintfA(s->ScratchText, "\"%s\" %s", object, message);
+        text = s->ScratchText;
     }
-    MessageBoxA(State->DialogWindow, text, State->Settings.WindowTitle,
-                MB_TASKMODAL | MB_ICONERROR);
+    MessageBoxA(s->DialogWindow, text, s->Settings.WindowTitle, MB_TASKMODAL | MB_ICONERROR);
 }
 
 void PumpMessages(HWND dialog) {

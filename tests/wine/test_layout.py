@@ -16,6 +16,8 @@ STUB = Path(os.environ.get("SFXSTUB", winehelper.build_dir() / "sfxstub.exe"))
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "advapi32.dll",
                "shell32.dll"}
 GUI_SUBSYSTEM = 2
+# The stub travels in front of every installer: no change may make it larger than it is.
+SIZE_BUDGET = 23040
 TITLE = "LZH 自己解凍書庫 V2.60.w32.0027"
 
 
@@ -24,6 +26,9 @@ class StubLayout(LayoutChecks, unittest.TestCase):
     def setUpClass(cls):
         cls.path = STUB
         super().setUpClass()
+
+    def test_stays_within_its_size_budget(self):
+        self.assertLessEqual(len(self.data), SIZE_BUDGET)
 
     def test_is_a_gui_program_for_subsystem_version_3_10(self):
         self.assertEqual(self.image.subsystem, GUI_SUBSYSTEM)

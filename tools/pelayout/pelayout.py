@@ -20,7 +20,17 @@ sections would leave it pointing at the wrong bytes; such inputs are refused rat
 silently corrupted: a COFF symbol table, section relocations or line numbers, a certificate
 table, a debug directory, data in the header area, and bytes behind the last section.
 
-Usage: pelayout.py IN.exe OUT.exe  (OUT is replaced atomically)
+With --compact, the sections between the first one and the base relocations are folded into
+the first one before the relayout, so that only two sections' ends are padded to the file
+alignment: the resources are moved behind the first section's data (their data entries
+rebased), zero-filled sections become the first section's zero-filled tail, and import lookup
+tables that lie at the first section's end are dropped, the loader then reading the names
+from the import address tables, which hold the same entries until the imports are bound.
+The empty data directories behind the last one in use are dropped from the optional header.
+Everything else keeps its address. The relocations stay a section of their own, as Win32s
+wants them.
+
+Usage: pelayout.py [--compact] IN.exe OUT.exe  (OUT is replaced atomically)
 """
 
 import os
@@ -40,14 +50,28 @@ DOS_STACK_BYTES = 0x100
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_EXECUTABLE_IMAGE = 0x0002
 PE32_MAGIC = 0x10B
+IMPORT_DIRECTORY = 1
+RESOURCE_DIRECTORY = 2
 CERTIFICATE_DIRECTORY = 4
+BASE_RELOCATION_DIRECTORY = 5
 DEBUG_DIRECTORY = 6
+
+IMAGE_SCN_CNT_CODE = 0x20
+IMAGE_SCN_CNT_INITIALIZED_DATA = 0x40
+IMAGE_SCN_CNT_UNINITIALIZED_DATA = 0x80
+IMAGE_REL_BASED_HIGHLOW = 3
+IMPORT_DESCRIPTOR = struct.Struct("<IIIII")  # lookup table, time stamp, chain, name, addresses
+RESOURCE_ALIGNMENT = 8
 
 COFF_HEADER = struct.Struct("<HHIIIHH")
 SECTION_HEADER = struct.Struct("<8sIIIIIIHHI")
 SECTION_POINTER_FIELD = 20  # PointerToRawData within a section header
 
 # Offsets within the PE32 optional header.
+OPT_SIZE_OF_CODE = 4
+OPT_SIZE_OF_INITIALIZED_DATA = 8
+OPT_SIZE_OF_UNINITIALIZED_DATA = 12
+OPT_SECTION_ALIGNMENT = 32
 OPT_FILE_ALIGNMENT = 36
 OPT_SIZE_OF_HEADERS = 60
 OPT_CHECKSUM = 64
@@ -257,13 +281,188 @@ def relaid(data, headers):
     return bytes(out)
 
 
-def relayout(data):
+# ---------------------------------------------------------------------------------------------
+# Compaction
+# ---------------------------------------------------------------------------------------------
+
+
+def u32(data, offset):
+    return struct.unpack_from("<I", data, offset)[0]
+
+
+def relocated_rvas(data, headers, section):
+    """The RVA of every place the base relocations patch, read from `section`'s data."""
+    rva, size = headers.directories[BASE_RELOCATION_DIRECTORY]
+    start = section[4] + rva - section[2]
+    at, end, places = start, start + size, []
+    while at < end:
+        page, block = struct.unpack_from("<II", data, at)
+        require(block >= 8 and at + block <= end, "bad base relocation block")
+        for entry in struct.unpack_from(f"<{(block - 8) // 2}H", data, at + 8):
+            kind = entry >> 12
+            require(kind in (0, IMAGE_REL_BASED_HIGHLOW), f"base relocation of type {kind}")
+            if kind:
+                places.append(page + (entry & 0xFFF))
+        at += block
+    return places
+
+
+def rebased_resources(data, section, new_rva):
+    """The resource section's bytes with every data entry moved along to `new_rva`."""
+    rva, size = section[2], section[1]
+    out = bytearray(data[section[4] : section[4] + min(size, section[3])])
+    out += bytes(size - len(out))
+    seen = set()
+
+    def walk(offset, depth):
+        require(depth < 3 and offset not in seen and offset + 16 <= size, "bad resource tree")
+        seen.add(offset)
+        named, numbered = struct.unpack_from("<HH", out, offset + 12)
+        for i in range(named + numbered):
+            entry = offset + 16 + 8 * i
+            require(entry + 8 <= size, "bad resource tree")
+            target = u32(out, entry + 4)
+            if target & 0x80000000:
+                walk(target & 0x7FFFFFFF, depth + 1)
+                continue
+            require(target + 16 <= size and target not in seen, "bad resource data entry")
+            seen.add(target)
+            data_rva, data_size = struct.unpack_from("<II", out, target)
+            require(rva <= data_rva and data_rva + data_size <= rva + size,
+                    "resource data outside the resource section")
+            struct.pack_into("<I", out, target, data_rva - rva + new_rva)
+
+    walk(0, 0)
+    return bytes(out)
+
+
+def dropped_lookup_tables(data, first, end, headers):
+    """Where the first section's content may end once the import lookup tables at its end
+    are dropped, and the descriptors whose lookup table field is to be cleared."""
+    rva, size = headers.directories[IMPORT_DIRECTORY]
+    if size == 0:
+        return end, []
+    base = first[4] - first[2]  # file offset minus RVA within the first section
+    require(first[2] <= rva and rva + size <= end, "imports outside the first section")
+    descriptors, tables = [], []
+    at = rva
+    while True:
+        require(at + IMPORT_DESCRIPTOR.size <= end, "unterminated import directory")
+        lookup, stamp, _, name, addresses = IMPORT_DESCRIPTOR.unpack_from(data, base + at)
+        if lookup == 0 and name == 0 and addresses == 0:
+            break
+        if lookup:
+            require(stamp == 0, "bound imports")
+            length = 0
+            while u32(data, base + lookup + length) != 0:
+                length += 4
+            length += 4
+            require(data[base + lookup : base + lookup + length]
+                    == data[base + addresses : base + addresses + length],
+                    "import lookup and address tables differ")
+            descriptors.append(at)
+            tables.append((lookup, lookup + length))
+        at += IMPORT_DESCRIPTOR.size
+    if not tables:
+        return end, []
+    tables.sort()
+    start = tables[0][0]
+    for (_, table_end), (next_start, _) in zip(tables, tables[1:]):
+        require(table_end == next_start, "import lookup tables are not contiguous")
+    require(tables[-1][1] == end, "import lookup tables do not end the first section")
+    return start, descriptors
+
+
+def compacted(data, headers):
+    """The input with the sections between the first and the base relocations folded into
+    the first one; the result is laid out as a linker would write it."""
+    sections = headers.sections
+    require(len(sections) >= 3, "nothing to fold")
+    first, folded, last = sections[0], sections[1:-1], sections[-1]
+    opt = headers.optional
+    section_alignment = u32(data, opt + OPT_SECTION_ALIGNMENT)
+    reloc_rva, reloc_size = headers.directories[BASE_RELOCATION_DIRECTORY]
+    require(reloc_size and last[2] <= reloc_rva and reloc_rva + reloc_size <= last[2] + last[1],
+            "the last section does not hold the base relocations")
+    require(first[3] and first[1] <= first[3], "the first section is not all file data")
+    resources = headers.directories[RESOURCE_DIRECTORY]
+    resource_section = None
+    for section in folded:
+        name = section[0].rstrip(b"\0").decode("latin-1")
+        if section[3] == 0:
+            continue  # zero-filled: becomes the first section's tail
+        require(resources[1] and resources[0] == section[2] and resources[1] <= section[1]
+                and resource_section is None,
+                f"section {name} is neither the resources nor zero-filled")
+        resource_section = section
+    for index, (rva, size) in enumerate(headers.directories):
+        if size and index not in (RESOURCE_DIRECTORY, BASE_RELOCATION_DIRECTORY):
+            require(first[2] <= rva and rva + size <= first[2] + first[1],
+                    f"data directory {index} lies outside the first section")
+
+    places = relocated_rvas(data, headers, last)
+    content_end, descriptors = dropped_lookup_tables(data, first, first[2] + first[1], headers)
+    require(not any(content_end < p + 4 and p < first[2] + first[1] for p in places),
+            "base relocations in the import lookup tables")
+    content = bytearray(data[first[4] : first[4] + content_end - first[2]])
+    for at in descriptors:
+        struct.pack_into("<I", content, at - first[2], 0)
+
+    directories = list(headers.directories)
+    if resource_section is not None:
+        require(not any(resource_section[2] < p + 4 and p < resource_section[2]
+                        + resource_section[1] for p in places),
+                "base relocations in the resources")
+        new_rva = align_up(first[2] + len(content), RESOURCE_ALIGNMENT)
+        content += bytes(new_rva - first[2] - len(content))
+        content += rebased_resources(data, resource_section, new_rva)
+        # Never beyond where the resources were, so clear of the zero-filled sections.
+        assert first[2] + len(content) <= resource_section[2] + resource_section[1]
+        directories[RESOURCE_DIRECTORY] = (new_rva, resources[1])
+
+    for before, after in zip(sections, sections[1:]):
+        require(after[2] == align_up(before[2] + before[1], section_alignment),
+                "sections are not contiguous")
+    folded_end = folded[-1][2] + folded[-1][1]
+    virtual_size = max(folded_end - first[2], len(content))
+    characteristics = first[9]
+    for section in folded:
+        characteristics |= section[9]
+
+    raw_size = align_up(len(content), headers.file_alignment)
+    merged = (first[0], virtual_size, first[2], raw_size, first[4], 0, 0, 0, 0, characteristics)
+    relocs = last[:4] + (first[4] + raw_size,) + last[5:]
+    # The data directories end with the last one in use: the ones behind it are empty,
+    # and the shorter optional header leaves room for the PE headers in fewer bytes.
+    used = max(i for i, entry in enumerate(directories) if entry != (0, 0)) + 1
+    table = opt + OPT_DIRECTORIES + 8 * used
+    out = bytearray(data[: headers.size])
+    struct.pack_into("<H", out, headers.pe + 6, 2)  # NumberOfSections
+    struct.pack_into("<H", out, headers.pe + 20, table - opt)  # SizeOfOptionalHeader
+    struct.pack_into("<I", out, opt + OPT_DIRECTORY_COUNT, used)
+    out[opt + OPT_DIRECTORIES : headers.table_end] = bytes(headers.table_end - opt - OPT_DIRECTORIES)
+    for index, entry in enumerate(directories[:used]):
+        struct.pack_into("<II", out, opt + OPT_DIRECTORIES + 8 * index, *entry)
+    SECTION_HEADER.pack_into(out, table, *merged)
+    SECTION_HEADER.pack_into(out, table + SECTION_HEADER.size, *relocs)
+    code = raw_size if characteristics & IMAGE_SCN_CNT_CODE else 0
+    struct.pack_into("<III", out, opt + OPT_SIZE_OF_CODE, code, raw_size + last[3], 0)
+    out += content + bytes(raw_size - len(content))
+    out += data[last[4] : last[4] + last[3]]
+    return bytes(out)
+
+
+def relayout(data, compact=False):
     """Returns the input executable rewritten into the stub's layout."""
     try:
         headers = read_headers(data)
+        refuse_file_offsets(data, headers)
+        if compact:
+            data = compacted(data, headers)
+            headers = read_headers(data)
+            refuse_file_offsets(data, headers)
     except struct.error:
         raise LayoutError("truncated headers") from None
-    refuse_file_offsets(data, headers)
     return relaid(data, headers)
 
 
@@ -282,17 +481,19 @@ def write_atomically(path, data):
 
 
 def main(argv):
-    if len(argv) != 3:
-        print("usage: pelayout.py IN.exe OUT.exe", file=sys.stderr)
+    compact = argv[1:2] == ["--compact"]
+    arguments = argv[2:] if compact else argv[1:]
+    if len(arguments) != 2:
+        print("usage: pelayout.py [--compact] IN.exe OUT.exe", file=sys.stderr)
         return 2
-    source, target = argv[1], argv[2]
+    source, target = arguments
     try:
         with open(source, "rb") as file:
             data = file.read()
     except OSError as error:
         return fail(f"cannot read {source}: {error.strerror}")
     try:
-        out = relayout(data)
+        out = relayout(data, compact)
     except LayoutError as error:
         return fail(f"{source}: {error}")
     try:
