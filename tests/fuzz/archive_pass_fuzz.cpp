@@ -73,6 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                           (settings.Flags & kFlagArchiveChecksum) != 0);
         archive = (settings.Flags & kFlagArchiveChecksum) ? framed : framed.substr(2);
     }
+    if (!FuzzSizesBounded(archive, (settings.Flags & kFlagArchiveChecksum) ? 2 : 0, 1 << 20)) {
+        FuzzEnd();
+        return 0;
+    }
     FuzzWriteFile("C:\\SFX.EXE", InstallerBytes(settings, archive, stub));
     lstrcpyA(State->OwnPath, "C:\\SFX.EXE");
     settings.ArchiveOffset = stub;

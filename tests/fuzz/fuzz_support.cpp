@@ -146,6 +146,24 @@ void FuzzRepairHeaders(std::string &archive, size_t at, bool archive_sum) {
     }
 }
 
+bool FuzzSizesBounded(const std::string &archive, size_t at, uint32_t limit) {
+    for (int members = 0; members < 256 && at + 26 <= archive.size(); ++members) {
+        size_t size = Le16(archive, at);
+        if (size < 26 || at + size > archive.size()) {
+            return true; // the reader stops here
+        }
+        if (Le32(archive, at + 11) > limit) {
+            return false;
+        }
+        uint32_t packed = archive[at + 5] == 'd' ? 0 : Le32(archive, at + 7);
+        if (packed > archive.size() - at - size) {
+            return true;
+        }
+        at += size + packed;
+    }
+    return true;
+}
+
 size_t FuzzTextLength(const uint8_t *data, size_t size, size_t limit) {
     size_t n = 0;
     while (n < size && n < limit && data[n] != 0) {

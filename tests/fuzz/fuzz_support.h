@@ -40,5 +40,10 @@ std::vector<std::string> FuzzFiles();
 // archive checksum in front of `at` (the XOR of the data-CRC fields).
 void FuzzRepairHeaders(std::string &archive, size_t at, bool archive_sum);
 
+// Whether no header of the member chain that starts at `at` announces more than `limit`
+// unpacked bytes. A few packed bytes may announce 4 GiB, which the decoder then produces
+// from the zero bits past the data: correct, but minutes of work for one input.
+bool FuzzSizesBounded(const std::string &archive, size_t at, uint32_t limit);
+
 // A length of a NUL-free prefix of the bytes, at most `limit`.
 size_t FuzzTextLength(const uint8_t *data, size_t size, size_t limit);
