@@ -11,7 +11,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
+import installer
 import winehelper
+from installer import Member
 
 STUB = Path(os.environ.get("SFXSTUB", winehelper.build_dir() / "sfxstub.exe"))
 TOOL = Path(os.environ.get("LZHSFX_EXE", winehelper.build_dir() / "lzhsfx.exe"))
@@ -221,6 +223,20 @@ class Refusals(unittest.TestCase):
         (self.work / "pkg" / "a.txt").write_bytes(b"a")
         self.assert_both_refuse('--title: "Ω̃" holds "̃", which Shift-JIS cannot hold',
                                 "--title", "Ω̃", "pkg")
+
+    def test_extract_on_windows_refuses_names_that_windows_reads_as_another_place(self):
+        # Windows drops trailing dots and blanks, so ".. " leads up out of the folder, and a
+        # colon names a stream or a drive; on Linux both are plain names.
+        for member in (Member("x.txt", b"up", dir=".. "), Member("notes:more.txt", b"stream")):
+            with self.subTest(name=member.name, dir=member.dir):
+                shutil.rmtree(self.work, ignore_errors=True)
+                (self.work / "out").mkdir(parents=True)
+                (self.work / "plain.lzh").write_bytes(installer.archive([member]))
+                status, _, err = windows_tool("extract", "plain.lzh", "-d", "out", cwd=self.work)
+                self.assertNotEqual(status, 0)
+                self.assertIn(b"would name another place", err)
+                self.assertEqual({p.name for p in self.work.iterdir()}, {"out", "plain.lzh"})
+                self.assertEqual(list((self.work / "out").iterdir()), [])
 
 
 if __name__ == "__main__":
