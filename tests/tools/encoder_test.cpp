@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,21 @@ TEST(EncoderTest, EndsTheStreamWithABlockOfOneSymbolWhoseCodesTakeNoBits) {
         EXPECT_EQ(report.last_block_symbols, 1u);
         EXPECT_EQ(report.last_block_code_bits, 0u);
     }
+}
+
+TEST(EncoderTest, ReportsEachPartOfALargeInputOnceAndPacksTheSameBytes) {
+    const std::vector<uint8_t> data = TextLike(2500000, 21); // two whole parts and a half
+    const std::vector<uint8_t> plain = Compress(Method::kLh6, data.data(), data.size(), 3, 2);
+    std::mutex lock;
+    std::vector<size_t> parts;
+    const std::vector<uint8_t> reported =
+        Compress(Method::kLh6, data.data(), data.size(), 3, 2, [&](size_t part) {
+            std::lock_guard<std::mutex> guard(lock);
+            parts.push_back(part);
+        });
+    EXPECT_EQ(reported, plain);
+    std::sort(parts.begin(), parts.end());
+    EXPECT_EQ(parts, (std::vector<size_t>{2500000 - (size_t{2} << 20), 1 << 20, 1 << 20}));
 }
 
 TEST(EncoderTest, GivesTheSameBytesForTheSameInput) {

@@ -351,7 +351,7 @@ void SegmentEncoder::Emit(const Symbol *symbols, size_t count, bool ends_stream,
 } // namespace
 
 std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size, int level,
-                              int threads) {
+                              int threads, const std::function<void(size_t)> &finished) {
     if (size == 0) {
         return {};
     }
@@ -364,7 +364,11 @@ std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size, i
     ParallelFor(workers, workers, [&](size_t) {
         SegmentEncoder encoder(method, data, size, params);
         for (size_t s; (s = next++) < segments;) {
-            encoder.Encode(s * kSegmentSize, std::min(size, (s + 1) * kSegmentSize), parts[s]);
+            const size_t end = std::min(size, (s + 1) * kSegmentSize);
+            encoder.Encode(s * kSegmentSize, end, parts[s]);
+            if (finished) {
+                finished(end - s * kSegmentSize);
+            }
         }
     });
     BitWriter &out = parts[0];

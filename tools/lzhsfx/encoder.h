@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "lzh_format.h"
@@ -21,7 +22,10 @@ constexpr int kDefaultLevel = 6;
 // method, level and data only. The stream ends with its last code and the zero bits
 // that fill its last byte. Empty input gives an empty stream. The result may be
 // larger than the input; the archive writer then stores the data instead.
+// `finished`, when given, is called with the size of each part of the input once it is
+// encoded, from whichever thread encoded it: the progress through a large input.
 std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size,
-                              int level = kDefaultLevel, int threads = 1);
+                              int level = kDefaultLevel, int threads = 1,
+                              const std::function<void(size_t)> &finished = {});
 
 } // namespace lzhsfx

@@ -206,9 +206,10 @@ class ArchiveStream {
             });
             for (size_t i = 0; i < batch.size(); ++i) {
                 if (!batch[i]->directory && data[i].size() >= kLargeFile) {
-                    packed[i] = lzhsfx::Compress(method, data[i].data(), data[i].size(),
-                                                 options_.level, options_.threads);
-                    progress.Update(done += data[i].size());
+                    // A large file moves the bar as each of its parts is done.
+                    packed[i] = lzhsfx::Compress(
+                        method, data[i].data(), data[i].size(), options_.level, options_.threads,
+                        [&](size_t part) { progress.Update(done += part); });
                 }
             }
         }
