@@ -39,10 +39,13 @@ void ReadAuxLengths(WORD count, int count_bits, int special_index) {
         int v = GetBits(3);
         if (v == 7) {
             // 7 and up: 111, then one 1 bit per step above 7, then a 0 bit.
-            for (WORD bit = 0x8000; bit != 0 && (s->BitBuffer & bit); bit >>= 1) {
+            // After sixteen 1 bits the next bit ends the length whatever it is.
+            while (v < 23 && GetBits(1) != 0) {
                 ++v;
             }
-            FillBits(v - 6);
+            if (v == 23) {
+                FillBits(1);
+            }
         }
         s->AuxLengths[i++] = static_cast<BYTE>(v);
         if (i == special_index) {

@@ -14,7 +14,6 @@
 // that list is; the tree links hold bare symbols and node numbers.
 #include "decode/huffman.h"
 
-#include "decode/bit_input.h"
 #include "startup/run_state.h"
 #include "ui/messages.h"
 
@@ -25,7 +24,7 @@ void ReportBadTable() {
 
 void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {
     RunState *s = State;
-    DWORD symbols_of[17]; // symbols per length ([0]: without code); later the code step
+    DWORD symbols_of[17]; // symbols per length ([0]: without code)
     DWORD start[18];      // first code of each length, [1..17]; then the next free one
 
     for (int len = 0; len <= 16; ++len) {
@@ -56,15 +55,9 @@ void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {
         ReportBadTable(); // incomplete or oversubscribed
     }
 
+    // Codes stay left-aligned in 16 bits; one of at most `table_bits` bits fills the
+    // slots from its top bits on, up to the next code of its length.
     int shift = 16 - table_bits;
-    DWORD *step = symbols_of; // the counts are no longer needed
-    for (int len = 1; len <= table_bits; ++len) {
-        start[len] >>= shift;
-        step[len] = 1u << (table_bits - len);
-    }
-    for (int len = table_bits + 1; len <= 16; ++len) {
-        step[len] = 1u << (16 - len);
-    }
 
     // The slots past the short codes will root trees; 0 marks "no node here yet".
     DWORD slots = 1u << table_bits;
@@ -80,9 +73,9 @@ void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {
             continue;
         }
         DWORD code = start[len];
-        DWORD next = code + step[len];
+        DWORD next = code + (0x10000u >> len);
         if (len <= table_bits) {
-            for (DWORD i = code; i < next; ++i) {
+            for (DWORD i = code >> shift; i < next >> shift; ++i) {
                 table[i] = static_cast<WORD>(symbol | (len << kEntryLengthShift));
             }
         } else {
@@ -106,13 +99,13 @@ void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {
     }
 }
 
-WORD FindSymbol(const WORD *table, int table_bits, WORD count, WORD bits) {
+WORD FindSymbol(const WORD *table, int table_bits, DWORD count, DWORD bits) {
     RunState *s = State;
-    WORD symbol = table[bits >> (16 - table_bits)] & kEntrySymbolMask;
+    DWORD symbol = table[bits >> (16 - table_bits)] & kEntrySymbolMask;
     // The code's bits past the table index pick the branches. Structures left by an
     // earlier build, or by another code, may hold anything: a walk that has used up
     // all 16 bits, or that meets a node number outside the tree, found no code.
-    WORD mask = static_cast<WORD>(1u << (15 - table_bits));
+    DWORD mask = 1u << (15 - table_bits);
     while (symbol >= count) {
         if (mask == 0 || symbol >= kTreeNodes) {
             ReportBadTable();
@@ -120,11 +113,9 @@ WORD FindSymbol(const WORD *table, int table_bits, WORD count, WORD bits) {
         symbol = (bits & mask) ? s->TreeRight[symbol] : s->TreeLeft[symbol];
         mask >>= 1;
     }
-    return symbol;
+    return static_cast<WORD>(symbol);
 }
 
 WORD LookupSymbol(const WORD *table, int table_bits, WORD count, const BYTE *lengths) {
-    WORD symbol = FindSymbol(table, table_bits, count, State->BitBuffer);
-    FillBits(lengths[symbol]);
-    return symbol;
+    return static_cast<WORD>(DecodeSymbol(InputBits, table, table_bits, count, lengths));
 }

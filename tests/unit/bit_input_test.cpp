@@ -2,6 +2,8 @@
 // most significant first, zero bits after the end, and the read error.
 #include "test_support.h"
 
+#include <vector>
+
 #include "decode/bit_input.h"
 #include "decode/decoder.h"
 
@@ -24,6 +26,14 @@ class BitInputTest : public StubTest {
         StartDecoder('5');
     }
 
+    // The state as a byte-wise reader holds it: `BitBuffer`, `SubBitBuffer`,
+    // `SubBitCount`, `InputIndex` and `PackedLeft`.
+    static std::vector<DWORD> HandedBack() {
+        StoreBits();
+        return {State->BitBuffer, State->SubBitBuffer, State->SubBitCount, State->InputIndex,
+                State->PackedLeft};
+    }
+
     static LONG Position() {
         return _llseek(State->ArchiveFile, 0, FILE_CURRENT);
     }
@@ -40,18 +50,19 @@ class BitInputTest : public StubTest {
 TEST_F(BitInputTest, PackedSize0TakesNoByteAndYieldsZeroBits) {
     OpenArchive("\xA5\x0F\xFF\xFF");
     StartBits(0);
-    EXPECT_EQ(State->BitBuffer, 0);
+    EXPECT_EQ(TopBits(InputBits, 16), 0u);
     EXPECT_EQ(GetBits(16), 0);
     EXPECT_EQ(GetBits(5), 0);
-    FillBits(17);
-    EXPECT_EQ(State->BitBuffer, 0);
+    FillBits(16);
+    FillBits(1);
+    EXPECT_EQ(TopBits(InputBits, 16), 0u);
     EXPECT_EQ(Position(), 0);
 }
 
 TEST_F(BitInputTest, PackedSize1ReadsExactlyOneByte) {
     OpenArchive("\xAB\xCD\xEF");
     StartBits(1);
-    EXPECT_EQ(State->BitBuffer, 0xAB00);
+    EXPECT_EQ(TopBits(InputBits, 16), 0xAB00u);
     EXPECT_EQ(Position(), 1);
     EXPECT_EQ(GetBits(16), 0xAB00);
     EXPECT_EQ(GetBits(16), 0);
@@ -86,15 +97,16 @@ TEST_F(BitInputTest, BitsComeMostSignificantFirst) {
 TEST_F(BitInputTest, FillBitsOf0ChangesNothingAndCountsAbove8PassThrough) {
     OpenArchive("\x12\x34\x56\x78\x9A\xBC");
     StartBits(6);
-    WORD bits = State->BitBuffer;
-    BYTE sub = State->SubBitBuffer, count = State->SubBitCount;
+    // 16 bits held, 0 of the third byte, which the buffer holds unread with the rest.
+    std::vector<DWORD> start = {0x1234, 0, 0, 2, 4};
+    EXPECT_EQ(HandedBack(), start);
     FillBits(0);
-    EXPECT_EQ(State->BitBuffer, bits);
-    EXPECT_EQ(State->SubBitBuffer, sub);
-    EXPECT_EQ(State->SubBitCount, count);
-    FillBits(3);  // 0x12345 << 3: 0x91A2B
-    FillBits(17); // 20 bits in all
-    EXPECT_EQ(State->BitBuffer, 0x6789);
+    EXPECT_EQ(HandedBack(), start);
+    FillBits(3); // 0x12345 << 3: 0x91A2B, 5 bits of 0x56 left
+    EXPECT_EQ(HandedBack(), (std::vector<DWORD>{0x91A2, 0xB0, 5, 3, 3}));
+    FillBits(16);
+    FillBits(1); // 20 bits in all
+    EXPECT_EQ(TopBits(InputBits, 16), 0x6789u);
     EXPECT_EQ(GetBits(12), 0x678);
     EXPECT_EQ(GetBits(12), 0x9AB);
     EXPECT_EQ(GetBits(4), 0xC);

@@ -9,19 +9,65 @@
 
 #include "archive/errors.h"
 #include "archive/member_header.h"
-#include "decode/bit_input.h"
 #include "decode/crc.h"
 #include "decode/decoder.h"
 #include "platform/host_control.h"
 #include "startup/run_state.h"
 #include "ui/messages.h"
 
-// The oracle's own procedures hide the program's of the same names. The CRC, the bit
-// input, the output sink and the stored copy are the program's, with tests of their own:
-// the oracle shares them.
+// The oracle's own procedures hide the program's of the same names. The CRC, the output
+// sink and the stored copy are the program's, with tests of their own: the oracle shares
+// them. Its bit input is its own, a byte at a time.
 namespace oracle {
 
 enum { kNoSpecialIndex = -1 };
+
+// ---- bit_input ----
+
+int ReadInputByte(HFILE archive, DWORD wanted) {
+    RunState *s = State;
+    if (s->InputIndex >= kInputBufferSize) { // all ones counts as empty too
+        UINT n = wanted < kInputBufferSize ? wanted : DWORD{kInputBufferSize};
+        UINT got = _lread(archive, s->InputBuffer, n);
+        if (got == static_cast<UINT>(HFILE_ERROR) || got < n) {
+            return -1;
+        }
+        s->InputIndex = 0;
+    }
+    return s->InputBuffer[s->InputIndex++];
+}
+
+void FillBits(int n) {
+    RunState *s = State;
+    // Each pass moves the rest of `SubBitBuffer` into `BitBuffer` and takes the next
+    // byte; a shift of 8 moves nothing out of a byte, a shift of 16 empties the word.
+    while (n > s->SubBitCount) {
+        n -= s->SubBitCount;
+        s->BitBuffer = static_cast<WORD>((s->BitBuffer << s->SubBitCount) +
+                                         (s->SubBitBuffer >> (8 - s->SubBitCount)));
+        if (s->PackedLeft != 0) {
+            --s->PackedLeft;
+            int b = ReadInputByte(s->ArchiveFile, s->PackedLeft + 1);
+            if (b < 0) {
+                ReportReadError();
+                AbortRun(1);
+            }
+            s->SubBitBuffer = static_cast<BYTE>(b);
+        } else {
+            s->SubBitBuffer = 0;
+        }
+        s->SubBitCount = 8;
+    }
+    s->SubBitCount = static_cast<BYTE>(s->SubBitCount - n);
+    s->BitBuffer = static_cast<WORD>((s->BitBuffer << n) + (s->SubBitBuffer >> (8 - n)));
+    s->SubBitBuffer = static_cast<BYTE>(s->SubBitBuffer << n);
+}
+
+WORD GetBits(int n) {
+    WORD value = static_cast<WORD>(State->BitBuffer >> (16 - n));
+    FillBits(n);
+    return value;
+}
 
 // ---- huffman ----
 

@@ -1,7 +1,8 @@
 // The plain decoder, kept as the oracle of the fast one: the Huffman tables and the
 // block decoder written step by step as the format describes them, a byte and
 // a bit at a time, in namespace `oracle` so that both decoders link into one test
-// program. It reads through the program's bit input and delivers into its output sink.
+// program. It has a byte-wise bit input of its own and delivers into the program's
+// output sink.
 //
 // Also the harness that runs either decoder over the same members on a fresh host
 // machine and run state and records all they leave behind, so that tests and the
@@ -14,6 +15,10 @@
 #include <vector>
 
 namespace oracle {
+
+int ReadInputByte(HFILE archive, DWORD wanted);
+void FillBits(int n);
+WORD GetBits(int n);
 
 void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table);
 WORD LookupSymbol(const WORD *table, int table_bits, WORD count, const BYTE *lengths);
