@@ -9,6 +9,7 @@
 
 #include "archive/errors.h"
 #include "archive/member_header.h"
+#include "decode/bit_input.h"
 #include "decode/crc.h"
 #include "decode/decoder.h"
 #include "platform/host_control.h"
@@ -24,18 +25,9 @@ enum { kNoSpecialIndex = -1 };
 
 // ---- bit_input ----
 
-int ReadInputByte(HFILE archive, DWORD wanted) {
-    RunState *s = State;
-    if (s->InputIndex >= kInputBufferSize) { // all ones counts as empty too
-        UINT n = wanted < kInputBufferSize ? wanted : DWORD{kInputBufferSize};
-        UINT got = _lread(archive, s->InputBuffer, n);
-        if (got == static_cast<UINT>(HFILE_ERROR) || got < n) {
-            return -1;
-        }
-        s->InputIndex = 0;
-    }
-    return s->InputBuffer[s->InputIndex++];
-}
+// The refill of `InputBuffer` is the program's `ReadInputByte`: the same reads of the
+// archive are what the two readers are compared on.
+using ::ReadInputByte;
 
 void FillBits(int n) {
     RunState *s = State;

@@ -16,7 +16,6 @@
 
 namespace oracle {
 
-int ReadInputByte(HFILE archive, DWORD wanted);
 void FillBits(int n);
 WORD GetBits(int n);
 
