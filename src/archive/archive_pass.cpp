@@ -162,29 +162,56 @@ static bool CanReplace(DWORD attributes) {
     return true;
 }
 
-// Names a free "~LZSFXnn.TMP" (nn from 00 to 99) in the folder of `DestinationPath`
-// into `out`, of `kOutputTempPathSize` bytes. The name is 8.3 on every volume and
-// does not exist, so no file of the user's can be taken for it. FALSE when all are
-// taken.
-static BOOL FreeNameBeside(char *out) {
-    const char *path = State->DestinationPath;
-    int folder = 0; // length of the folder part, its separator or drive colon included
-    for (int i = 0; path[i] != 0; ++i) {
-        BYTE b = static_cast<BYTE>(path[i]);
-        if (IsDBCSLeadByte(b) && path[i + 1] != 0) {
-            ++i;
-        } else if (b == '/' || b == '\\' || b == ':') {
-            folder = i + 1;
-        }
+// The destination path of the previous member of this pass, whose directories were
+// made then; the next member makes only those it does not share.
+static char MadeDirectories[kDestinationPathSize];
+
+// Whether the temporary name `name` is the name `dest_name` of the destination
+// itself, under any case; a loose match of other bytes only passes a name over.
+static bool NamesDestination(const char *name, const char *dest_name) {
+    int i = 0;
+    while (name[i] != 0 && (name[i] | 0x20) == (dest_name[i] | 0x20)) {
+        ++i;
     }
+    return name[i] == 0 && dest_name[i] == 0;
+}
+
+// Gives the member's new file, or the old file it replaces, a temporary name
+// "~LZSFXnn.TMP" (nn from 00 to 99; 8.3 on every volume) in the folder of
+// `DestinationPath`, into `out` of `kOutputTempPathSize` bytes: with `create` the new
+// file is created there as `OutputFile`, else the old file is moved there. Both
+// refuse a name that exists, so no file of the user's is ever taken for one; such a
+// name is passed over, and so is the destination's own. When either fails with the
+// name free, the folder may have gone since an earlier member made it, so every
+// directory along the path is made once more and the name tried again. FALSE when
+// that fails too or all are taken.
+static BOOL TakeNameBeside(char *out, bool create) {
+    RunState *const s = State;
+    const char *path = s->DestinationPath;
+    // The folder part, its separator or drive colon included.
+    int folder = static_cast<int>(FindFileNamePart(path) - path);
     lstrcpynA(out, path, folder + 1);
     char *name = out + folder;
-    for (int n = 0; n < 100; ++n) {
+    bool made_all = false;
+    for (int n = 0; n < 100;) {
         lstrcpyA(name, "~LZSFX00.TMP");
         name[6] = static_cast<char>('0' + n / 10);
         name[7] = static_cast<char>('0' + n % 10);
-        if (GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES) {
+        if (NamesDestination(name, path + folder)) {
+            ++n;
+        } else if (create ? (s->OutputFile = CreateFileA(out, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                         FILE_ATTRIBUTE_NORMAL, nullptr)) !=
+                                INVALID_HANDLE_VALUE
+                          : MoveFileA(path, out) != FALSE) {
             return TRUE;
+        } else if (GetFileAttributesA(out) != INVALID_FILE_ATTRIBUTES) {
+            ++n;
+        } else if (made_all) {
+            break;
+        } else {
+            MadeDirectories[0] = 0;
+            MakeDirectories(path, MadeDirectories);
+            made_all = true;
         }
     }
     return FALSE;
@@ -192,15 +219,10 @@ static BOOL FreeNameBeside(char *out) {
 
 // Creates the temporary file the member is written to, as `OutputFile`.
 static BOOL CreateOutput() {
-    RunState *const s = State;
-    if (FreeNameBeside(OutputTempPath)) {
-        s->OutputFile = CreateFileA(OutputTempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (s->OutputFile != INVALID_HANDLE_VALUE) {
-            return TRUE;
-        }
+    if (TakeNameBeside(OutputTempPath, true)) {
+        return TRUE;
     }
-    s->OutputFile = INVALID_HANDLE_VALUE;
+    State->OutputFile = INVALID_HANDLE_VALUE;
     OutputTempPath[0] = 0;
     return FALSE;
 }
@@ -210,14 +232,20 @@ static void DiscardOutput() {
     OutputTempPath[0] = 0;
 }
 
-// Puts the finished temporary file in the place of `DestinationPath`. An old file is
+// Puts the finished temporary file in the place of `DestinationPath`. Where no entry
+// stood at the check before decoding (`absent`), the file simply takes the name; a
+// move refused because one has appeared since goes the full way. An old file is
 // first moved aside, so that it can be put back when the new one cannot take its
 // place; it is deleted only once the new one stands there.
-static BOOL PutOutputInPlace() {
+static BOOL PutOutputInPlace(bool absent) {
     char *path = State->DestinationPath;
+    if (absent && MoveFileA(OutputTempPath, path)) {
+        OutputTempPath[0] = 0;
+        return TRUE;
+    }
     char old[kOutputTempPathSize];
     bool replacing = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    if (replacing && (!FreeNameBeside(old) || !MoveFileA(path, old))) {
+    if (replacing && !TakeNameBeside(old, false)) {
         return FALSE;
     }
     if (!MoveFileA(OutputTempPath, path)) {
@@ -263,7 +291,7 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     ShortenForDisplay(s->ScratchText, path, 32);
     SetDlgItemTextA(s->DialogWindow, kFileLabel, s->ScratchText);
     SetDlgItemTextA(s->DialogWindow, kProgressText, "解凍中 0%");
-    MakeDirectories(path);
+    MakeDirectories(path, MadeDirectories);
     if (LegacyShell) {
         DWORD stamp = MemberTime();
         ApplyTzOffset(&stamp);
@@ -316,7 +344,7 @@ static MemberOutcome ExtractMember(BOOL long_names) {
         ReportError("CRCｴﾗｰ", path);
         return kEndWalk;
     }
-    if (!PutOutputInPlace()) {
+    if (!PutOutputInPlace(attributes == INVALID_FILE_ATTRIBUTES)) {
         DiscardOutput();
         ReportOpenError(path);
         return kEndWalk;
@@ -351,6 +379,7 @@ BOOL ArchivePass(HWND dialog, PassMode mode) {
     }
     BuildCrcTable(0xA001);
     ArchiveCrcXor = 0;
+    MadeDirectories[0] = 0;
 
     for (;;) {
         ReleaseHeader();

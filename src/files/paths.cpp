@@ -271,15 +271,24 @@ char *FindFileNamePart(char *path) {
     return const_cast<char *>(FindFileNamePart(static_cast<const char *>(path)));
 }
 
-void MakeDirectories(const char *path) {
-    char copy[kDestinationPathSize];
-    for (int i = 0; i < kDestinationPathSize - 1 && path[i] != 0; ++i) {
-        if (path[i] == '/') {
-            copy[i] = 0;
-            CreateDirectoryA(copy, nullptr); // an existing or uncreatable one is fine here
+void MakeDirectories(const char *path, char *made) {
+    bool shared = true; // made agrees with path up to here
+    int i = 0;
+    for (; i < kDestinationPathSize - 1 && path[i] != 0; ++i) {
+        shared = shared && made[i] == path[i];
+        if (path[i] == '/' && !shared) {
+            made[i] = 0;
+            CreateDirectoryA(made, nullptr); // an existing or uncreatable one is fine here
         }
-        copy[i] = path[i];
+        made[i] = path[i];
     }
+    made[i] = 0;
+}
+
+void MakeDirectories(const char *path) {
+    char made[kDestinationPathSize];
+    made[0] = 0;
+    MakeDirectories(path, made);
 }
 
 void ShortenForDisplay(char *out, const char *path, int limit) {

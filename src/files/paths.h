@@ -51,6 +51,11 @@ char *FindFirstOf(char *s, const char *set);
 // before a "/", in order. The part after the last "/" is not created.
 void MakeDirectories(const char *path);
 
+// The same along a run of paths: `made` (516 bytes) holds the path whose directories
+// were made last, or "", and each prefix it shares whole with `path`, its "/"
+// included, is taken as made and skipped. `made` then holds `path`.
+void MakeDirectories(const char *path, char *made);
+
 // Writes into `out` the path itself when it is shorter than `limit` bytes, else its
 // start, ".../" and its file title in limit - 1 bytes, or ".../" and the title when
 // even that is too long. `out` must hold max(limit, 260) bytes.
