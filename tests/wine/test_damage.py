@@ -27,17 +27,10 @@ SAMPLE = 48  # variants run here; the host tests run every one
 SCAN_ERRORS = ("ﾍｯﾀﾞｰの内容が不正", "ﾃﾞｰﾀが欠落しています", "ﾒﾓﾘが足りません", "読み込みｴﾗｰ")
 EXTRACT_ERRORS = ("CRCｴﾗｰ", "Bad table", "ｵｰﾌﾟﾝｴﾗｰ", "読み込みｴﾗｰ")
 
-wine = None
-
-
-def setUpModule():
-    global wine
-    wine = winehelper.WineSession()
-    wine.start()
-
-
-def tearDownModule():
-    wine.close()
+# One session for the module's tests: started before the first, closed after the last.
+wine = winehelper.WineSession()
+setUpModule = wine.start
+tearDownModule = wine.close
 
 
 def write_files(folder, files):

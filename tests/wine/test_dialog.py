@@ -92,17 +92,10 @@ MEMBERS = [
     Member("guide.txt", b"a guide\r\n", dir="docs"),
 ]
 
-wine = None
-
-
-def setUpModule():
-    global wine
-    wine = winehelper.WineSession()
-    wine.start()
-
-
-def tearDownModule():
-    wine.close()
+# One session for the module's tests: started before the first, closed after the last.
+wine = winehelper.WineSession()
+setUpModule = wine.start
+tearDownModule = wine.close
 
 
 # ---------------------------------------------------------------------------------------------

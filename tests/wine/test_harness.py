@@ -25,17 +25,10 @@ EDIT, CHECK, HIDDEN, DISABLED = 100, 101, 102, 103
 
 WAIT_MS = 10000
 
-wine = None
-
-
-def setUpModule():
-    global wine
-    wine = winehelper.WineSession()
-    wine.start()
-
-
-def tearDownModule():
-    wine.close()
+# One session for the module's tests: started before the first, closed after the last.
+wine = winehelper.WineSession()
+setUpModule = wine.start
+tearDownModule = wine.close
 
 
 def spawn(test, *args):

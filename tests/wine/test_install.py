@@ -30,17 +30,10 @@ RESTORE_ATTRIBUTES = 0x2F  # "/", the value written for on
 READ_ONLY, HIDDEN, SYSTEM, ARCHIVE = 0x01, 0x02, 0x04, 0x20
 OLDER = Member().time - 86400  # an existing file from the day before the members
 
-wine = None
-
-
-def setUpModule():
-    global wine
-    wine = winehelper.WineSession()
-    wine.start()
-
-
-def tearDownModule():
-    wine.close()
+# One session for the module's tests: started before the first, closed after the last.
+wine = winehelper.WineSession()
+setUpModule = wine.start
+tearDownModule = wine.close
 
 
 def dos_attributes(path):

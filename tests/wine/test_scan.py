@@ -17,17 +17,10 @@ BOX_TEXT = 0xFFFF
 IDOK, IDYES, IDNO = 1, 6, 7
 WAIT_MS = 10000
 
-wine = None
-
-
-def setUpModule():
-    global wine
-    wine = winehelper.WineSession()
-    wine.start()
-
-
-def tearDownModule():
-    wine.close()
+# One session for the module's tests: started before the first, closed after the last.
+wine = winehelper.WineSession()
+setUpModule = wine.start
+tearDownModule = wine.close
 
 
 class ScanPass(unittest.TestCase):

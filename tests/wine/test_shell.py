@@ -31,17 +31,10 @@ EXTENSIONS = r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Extensions"
 INI_MAPPING = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\IniFileMapping\win.ini"
 START_MENU = "users/*/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 
-wine = None
-
-
-def setUpModule():
-    global wine
-    wine = winehelper.WineSession()
-    wine.start()
-
-
-def tearDownModule():
-    wine.close()
+# One session for the module's tests: started before the first, closed after the last.
+wine = winehelper.WineSession()
+setUpModule = wine.start
+tearDownModule = wine.close
 
 
 # ---------------------------------------------------------------------------------------------

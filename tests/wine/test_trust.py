@@ -17,17 +17,10 @@ STUB = Path(os.environ.get("SFXSTUB", winehelper.build_dir() / "sfxstub.exe"))
 LZHSFX = Path(os.environ.get("LZHSFX", winehelper.SOURCE_DIR / "build" / "host" / "lzhsfx"))
 RUN_S = 30
 
-wine = None
-
-
-def setUpModule():
-    global wine
-    wine = winehelper.WineSession()
-    wine.start()
-
-
-def tearDownModule():
-    wine.close()
+# One session for the module's tests: started before the first, closed after the last.
+wine = winehelper.WineSession()
+setUpModule = wine.start
+tearDownModule = wine.close
 
 
 def run(*command, **options):
