@@ -197,12 +197,16 @@ bool Read(NativeFile file, void *buffer, size_t size, size_t *got) {
     return true;
 }
 
-bool WriteAt(NativeFile file, uint64_t offset, const void *data, size_t size) {
+namespace {
+
+// Writes all `size` bytes through `write_some(bytes, count, done)`, a write(2)-like call
+// given how much is already written, again after an interruption. A write of nothing
+// counts as a full disk.
+template <typename WriteSome> bool WriteAll(const void *data, size_t size, WriteSome write_some) {
     const uint8_t *bytes = static_cast<const uint8_t *>(data);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n =
-            pwrite(file, bytes + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t n = write_some(bytes + done, size - done, done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -217,23 +221,18 @@ bool WriteAt(NativeFile file, uint64_t offset, const void *data, size_t size) {
     return true;
 }
 
+} // namespace
+
+bool WriteAt(NativeFile file, uint64_t offset, const void *data, size_t size) {
+    return WriteAll(data, size, [&](const uint8_t *bytes, size_t count, size_t done) {
+        return pwrite(file, bytes, count, static_cast<off_t>(offset + done));
+    });
+}
+
 bool Write(NativeFile file, const void *data, size_t size) {
-    const uint8_t *bytes = static_cast<const uint8_t *>(data);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(file, bytes + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = ENOSPC;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAll(data, size, [&](const uint8_t *bytes, size_t count, size_t) {
+        return write(file, bytes, count);
+    });
 }
 
 bool Seek(NativeFile file, uint64_t position) {
