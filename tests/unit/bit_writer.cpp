@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 void BitWriter::Put(uint32_t value, int bits) {
     for (int i = bits - 1; i >= 0; --i) {
         if (bit_count_ % 8 == 0) {
@@ -50,6 +52,28 @@ BlockCode Lengths(std::vector<int> lengths) {
     BlockCode c;
     c.lengths = std::move(lengths);
     return c;
+}
+
+BlockCode RandomCode(std::mt19937 &rng, std::vector<int> used, int count) {
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    if (used.size() == 1) {
+        return Single(used[0]);
+    }
+    // Splitting a random leaf keeps the code complete.
+    std::vector<int> leaves = {0};
+    while (leaves.size() < used.size()) {
+        size_t pick = rng() % leaves.size();
+        if (leaves[pick] < 16) {
+            leaves.push_back(++leaves[pick]);
+        }
+    }
+    std::shuffle(leaves.begin(), leaves.end(), rng);
+    std::vector<int> lengths(static_cast<size_t>(count), 0);
+    for (size_t i = 0; i < used.size(); ++i) {
+        lengths[static_cast<size_t>(used[i])] = leaves[i];
+    }
+    return Lengths(lengths);
 }
 
 static int CountOf(const BlockCode &code) {

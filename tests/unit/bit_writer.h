@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ struct BlockCode {
 
 BlockCode Single(int symbol);
 BlockCode Lengths(std::vector<int> lengths);
+// A random complete code over exactly the symbols `used` of `count`, no code longer
+// than 16 bits; the one-symbol form when only one is used.
+BlockCode RandomCode(std::mt19937 &rng, std::vector<int> used, int count);
 
 // Writes blocks of the -lh4- to -lh7- format. Lengths of the character/length code
 // go through the block's code-length code, zero runs as symbol 2, 1 or 0, whichever

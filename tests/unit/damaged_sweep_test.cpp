@@ -67,27 +67,6 @@ std::string SampleData(size_t n, unsigned seed) {
     return s;
 }
 
-// A complete code over exactly the symbols used, of lengths up to 16.
-BlockCode CodeFor(std::vector<int> used, int count, std::mt19937 &rng) {
-    std::sort(used.begin(), used.end());
-    used.erase(std::unique(used.begin(), used.end()), used.end());
-    if (used.size() == 1) {
-        return Single(used[0]);
-    }
-    std::vector<int> leaves = {0};
-    while (leaves.size() < used.size()) {
-        size_t pick = rng() % leaves.size();
-        if (leaves[pick] < 16) {
-            leaves.push_back(++leaves[pick]);
-        }
-    }
-    std::vector<int> lengths(static_cast<size_t>(count), 0);
-    for (size_t i = 0; i < used.size(); ++i) {
-        lengths[static_cast<size_t>(used[i])] = leaves[i];
-    }
-    return Lengths(lengths);
-}
-
 // Packs `data` as one block of literals and greedy matches within `max_distance`.
 std::string Pack(const std::string &data, int position_symbols, size_t max_distance) {
     struct Token {
@@ -142,8 +121,8 @@ std::string Pack(const std::string &data, int position_symbols, size_t max_dista
         }
     }
     BlockWriter w(position_symbols);
-    w.StartBlock(static_cast<uint32_t>(tokens.size()), CodeFor(all19, 19, rng),
-                 CodeFor(chars, 510, rng), CodeFor(positions, position_symbols, rng));
+    w.StartBlock(static_cast<uint32_t>(tokens.size()), RandomCode(rng, all19, 19),
+                 RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));
     for (const Token &t : tokens) {
         if (t.distance < 0) {
             w.Literal(t.symbol);

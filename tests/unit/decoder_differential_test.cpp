@@ -36,28 +36,6 @@ int Rand(std::mt19937 &rng, int n) {
     return static_cast<int>(rng() % static_cast<unsigned>(n));
 }
 
-// A complete code over `used` (symbols of `count`), no code longer than 16 bits.
-BlockCode CodeFor(std::mt19937 &rng, std::vector<int> used, int count) {
-    std::sort(used.begin(), used.end());
-    used.erase(std::unique(used.begin(), used.end()), used.end());
-    if (used.size() == 1) {
-        return Single(used[0]);
-    }
-    std::vector<int> leaves = {0};
-    while (leaves.size() < used.size()) {
-        size_t pick = rng() % leaves.size();
-        if (leaves[pick] < 16) {
-            leaves.push_back(++leaves[pick]);
-        }
-    }
-    std::shuffle(leaves.begin(), leaves.end(), rng);
-    std::vector<int> lengths(count, 0);
-    for (size_t i = 0; i < used.size(); ++i) {
-        lengths[used[i]] = leaves[i];
-    }
-    return Lengths(lengths);
-}
-
 // An all-zero list with a non-zero count: the structures of an earlier code stay.
 BlockCode ZeroList(int count) {
     BlockCode c = Lengths(std::vector<int>(count, 0));
@@ -86,7 +64,7 @@ std::string RandomStream(std::mt19937 &rng, char method, bool wild, size_t *prod
             // code-length code or through one whose only symbol is the length 0, or a
             // one-symbol character code with an all-zero position list. Raw bits
             // follow as the block's symbols.
-            BlockCode lengths = CodeFor(rng, all19, 19), chars = ZeroList(1 + Rand(rng, 510));
+            BlockCode lengths = RandomCode(rng, all19, 19), chars = ZeroList(1 + Rand(rng, 510));
             BlockCode positions = Single(Rand(rng, position_symbols));
             int stale = Rand(rng, 3);
             if (stale == 1) {
@@ -132,8 +110,8 @@ std::string RandomStream(std::mt19937 &rng, char method, bool wild, size_t *prod
                 positions.push_back(j);
             }
         }
-        w.StartBlock(static_cast<uint32_t>(n), CodeFor(rng, all19, 19), CodeFor(rng, chars, 510),
-                     CodeFor(rng, positions, position_symbols));
+        w.StartBlock(static_cast<uint32_t>(n), RandomCode(rng, all19, 19),
+                     RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));
         for (const Token &t : tokens) {
             if (t.distance < 0) {
                 w.Literal(t.symbol);
@@ -308,9 +286,9 @@ TEST_F(DecoderDifferentialTest, MembersEndingAroundARefillReadNoFurther) {
         for (int i = 0; i < 24; ++i) {
             used.push_back('A' + i);
         }
-        BlockCode chars = CodeFor(rng, used, 510);
+        BlockCode chars = RandomCode(rng, used, 510);
         BlockWriter w;
-        w.StartBlock(65535, CodeFor(rng, all19, 19), chars, Single(0));
+        w.StartBlock(65535, RandomCode(rng, all19, 19), chars, Single(0));
         // After k symbols the plain reader has consumed bits[k]; it needs byte 16384
         // once 8 x 16384 - 16 bits are consumed.
         std::vector<size_t> bits = {w.bits.BitCount()};

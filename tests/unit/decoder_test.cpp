@@ -564,27 +564,6 @@ void RandomStream(std::mt19937 &rng, int position_symbols, std::string *packed, 
                 ++produced;
             }
         }
-        // Codes over exactly the symbols used.
-        auto code_for = [&](std::vector<int> used, int count) {
-            std::sort(used.begin(), used.end());
-            used.erase(std::unique(used.begin(), used.end()), used.end());
-            if (used.size() == 1) {
-                return Single(used[0]);
-            }
-            std::vector<int> leaves = {0};
-            while (leaves.size() < used.size()) {
-                size_t pick = rng() % leaves.size();
-                if (leaves[pick] < 16) {
-                    leaves.push_back(++leaves[pick]);
-                }
-            }
-            std::shuffle(leaves.begin(), leaves.end(), rng);
-            std::vector<int> lengths(count, 0);
-            for (size_t i = 0; i < used.size(); ++i) {
-                lengths[used[i]] = leaves[i];
-            }
-            return Lengths(lengths);
-        };
         std::vector<int> chars, positions = {0};
         for (const Token &t : tokens) {
             chars.push_back(t.symbol);
@@ -600,8 +579,8 @@ void RandomStream(std::mt19937 &rng, int position_symbols, std::string *packed, 
         for (int i = 0; i < 19; ++i) {
             all19[i] = i;
         }
-        w.StartBlock(static_cast<uint32_t>(n), code_for(all19, 19), code_for(chars, 510),
-                     code_for(positions, position_symbols));
+        w.StartBlock(static_cast<uint32_t>(n), RandomCode(rng, all19, 19),
+                     RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));
         for (const Token &t : tokens) {
             if (t.distance < 0) {
                 w.Literal(t.symbol);
