@@ -33,6 +33,24 @@ uint64_t FileTimeOf(uint32_t unix_seconds) {
     return 116444736000000000ULL + static_cast<uint64_t>(unix_seconds) * 10000000ULL;
 }
 
+TestMember Stored(const std::string &name, const std::string &data, uint32_t time,
+                  const std::string &dir) {
+    TestMember m;
+    m.name = name;
+    m.dir = dir;
+    m.packed = data;
+    m.time = time;
+    return m;
+}
+
+TestMember Directory(const std::string &dir) {
+    TestMember m;
+    m.method = "-lhd-";
+    m.dir = dir;
+    m.time = kMemberTime;
+    return m;
+}
+
 std::string MemberBytes(const TestMember &m) {
     std::vector<std::string> records;
     if (m.common_record) {

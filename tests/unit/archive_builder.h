@@ -32,6 +32,15 @@ struct TestMember {
 };
 
 // One member: header then packed data.
+// The time stamp the tests' members carry: 2011-03-13.
+const uint32_t kMemberTime = 1300000000;
+
+// A stored member of `data` named `name`, in the folder `dir` when one is given.
+TestMember Stored(const std::string &name, const std::string &data, uint32_t time = kMemberTime,
+                  const std::string &dir = "");
+// A directory entry for `dir`.
+TestMember Directory(const std::string &dir);
+
 std::string MemberBytes(const TestMember &m);
 
 // A FILETIME value for a Unix time.

@@ -13,23 +13,6 @@
 namespace {
 
 HWND const kDialog = reinterpret_cast<HWND>(0x1234);
-const uint32_t kMemberTime = 1300000000; // 2011-03-13
-
-TestMember Stored(const std::string &name, const std::string &data, uint32_t time = kMemberTime) {
-    TestMember m;
-    m.name = name;
-    m.packed = data;
-    m.time = time;
-    return m;
-}
-
-TestMember Directory(const std::string &dir) {
-    TestMember m;
-    m.method = "-lhd-";
-    m.dir = dir;
-    m.time = kMemberTime;
-    return m;
-}
 
 class ArchivePassTest : public StubTest {
   protected:

@@ -15,23 +15,10 @@
 namespace {
 
 HWND const kDialog = reinterpret_cast<HWND>(0x1234);
-const uint32_t kMemberTime = 1300000000;
 
-TestMember Stored(const std::string &dir, const std::string &name, const std::string &data) {
-    TestMember m;
-    m.dir = dir;
-    m.name = name;
-    m.packed = data;
-    m.time = kMemberTime;
-    return m;
-}
-
-TestMember Directory(const std::string &dir) {
-    TestMember m;
-    m.method = "-lhd-";
-    m.dir = dir;
-    m.time = kMemberTime;
-    return m;
+// A stored member in the folder `dir` ("" for none), named with the archive's separators.
+TestMember InFolder(const std::string &dir, const std::string &name, const std::string &data) {
+    return Stored(name, data, kMemberTime, dir);
 }
 
 // ---- Directories along a run of paths -------------------------------------------
@@ -174,34 +161,34 @@ std::string ExtractCallsTest::dest_;
 std::set<std::string> seen_while_decoding;
 
 TEST_F(ExtractCallsTest, MembersMovingBetweenFoldersAllLandInTheirOwn) {
-    Install({Stored("a\xFF"
-                    "b\xFF"
-                    "c\xFF",
-                    "1", "one"),
-             Stored("a\xFF", "2", "two"),
-             Stored("a\xFF"
-                    "b\xFF"
-                    "d\xFF",
-                    "3", "three"),
-             Stored("x\xFF", "4", "four"),
-             Stored("a\xFF"
-                    "b\xFF"
-                    "c\xFF",
-                    "5", "five"),
-             Stored("", "6", "six"),
+    Install({InFolder("a\xFF"
+                      "b\xFF"
+                      "c\xFF",
+                      "1", "one"),
+             InFolder("a\xFF", "2", "two"),
+             InFolder("a\xFF"
+                      "b\xFF"
+                      "d\xFF",
+                      "3", "three"),
+             InFolder("x\xFF", "4", "four"),
+             InFolder("a\xFF"
+                      "b\xFF"
+                      "c\xFF",
+                      "5", "five"),
+             InFolder("", "6", "six"),
              Directory("a\xFF"
                        "b\xFF"
                        "e\xFF"),
-             Stored("a\xFF"
-                    "b\xFF"
-                    "e\xFF"
-                    "f\xFF",
-                    "7", "7"),
-             Stored("ab\xFF", "8", "eight"),
-             Stored("a\xFF"
-                    "b\xFF"
-                    "c\xFF",
-                    "9", "nine")});
+             InFolder("a\xFF"
+                      "b\xFF"
+                      "e\xFF"
+                      "f\xFF",
+                      "7", "7"),
+             InFolder("ab\xFF", "8", "eight"),
+             InFolder("a\xFF"
+                      "b\xFF"
+                      "c\xFF",
+                      "9", "nine")});
     EXPECT_EQ(Extract(), TRUE);
     EXPECT_TRUE(HostMessageBoxes().empty());
     EXPECT_EQ(Tree(), (std::set<std::string>{"a/", "a/2", "a/b/", "a/b/c/", "a/b/c/1", "a/b/c/5",
@@ -224,11 +211,11 @@ TEST_F(ExtractCallsTest, ASkippedMemberCountsAsThePreviousOneForTheNext) {
                       static_cast<DWORD>(FileTimeOf(kMemberTime + 10) >> 32)};
     SetFileTime(h, nullptr, nullptr, &newer);
     CloseHandle(h);
-    Install({Stored("s\xFF", "first", "1"), Stored("k\xFF", "old.txt", "theirs"),
-             Stored("k\xFF"
-                    "v\xFF",
-                    "deeper", "2"),
-             Stored("s\xFF", "last", "3")});
+    Install({InFolder("s\xFF", "first", "1"), InFolder("k\xFF", "old.txt", "theirs"),
+             InFolder("k\xFF"
+                      "v\xFF",
+                      "deeper", "2"),
+             InFolder("s\xFF", "last", "3")});
     EXPECT_EQ(Extract(), TRUE);
     EXPECT_TRUE(HostMessageBoxes().empty());
     EXPECT_EQ(ReadFile("C:\\Dest\\k\\old.txt"), "kept");
@@ -251,10 +238,10 @@ TEST_F(ExtractCallsTest, AFolderThatCannotBeMadeIsAnOpenErrorLeavingNothing) {
     // then cannot be created, even after making every folder once more.
     Install({Directory("x\xFF"
                        "y\xFF"),
-             Stored("x\xFF"
-                    "y\xFF",
-                    "f", "data"),
-             Stored("", "never", "n")});
+             InFolder("x\xFF"
+                      "y\xFF",
+                      "f", "data"),
+             InFolder("", "never", "n")});
     EXPECT_EQ(Extract(), FALSE);
     ASSERT_EQ(HostMessageBoxes().size(), 1u);
     EXPECT_EQ(HostMessageBoxes()[0].text, "\"C:/Dest/x/y/f\" ｵｰﾌﾟﾝｴﾗｰ");
@@ -267,7 +254,7 @@ TEST_F(ExtractCallsTest, TakenTemporaryNamesArePassedOverAndLeftAlone) {
     WriteFile("C:\\Dest\\~LZSFX00.TMP", "mine");
     std::filesystem::create_directories(HostPath("C:\\Dest\\~LZSFX01.TMP"));
     WriteFile("C:\\Dest\\a.txt", "old");
-    Install({Stored("", "a.txt", "new"), Stored("", "b.txt", "fresh")});
+    Install({InFolder("", "a.txt", "new"), InFolder("", "b.txt", "fresh")});
     seen_while_decoding.clear();
     HostSetPumpHook([] {
         if (seen_while_decoding.empty()) {
@@ -292,7 +279,7 @@ TEST_F(ExtractCallsTest, WithEveryTemporaryNameTakenAMemberIsAnOpenError) {
         WriteFile(("C:\\Dest\\" + name).c_str(), "taken");
         before.insert(name);
     }
-    Install({Stored("", "a.txt", "new")});
+    Install({InFolder("", "a.txt", "new")});
     EXPECT_EQ(Extract(), FALSE);
     ASSERT_EQ(HostMessageBoxes().size(), 1u);
     EXPECT_EQ(HostMessageBoxes()[0].text, "\"C:/Dest/a.txt\" ｵｰﾌﾟﾝｴﾗｰ");
@@ -305,7 +292,7 @@ TEST_F(ExtractCallsTest, AReplacedFileIsMovedAsideUnderAFreeNameAndThenGone) {
     WriteFile("C:\\Dest\\~LZSFX01.TMP", "mine");
     WriteFile("C:\\Dest\\a.txt", "old");
     SetFileAttributesA("C:\\Dest\\a.txt", FILE_ATTRIBUTE_READONLY);
-    TestMember m = Stored("", "a.txt", "new");
+    TestMember m = InFolder("", "a.txt", "new");
     m.attribute = FILE_ATTRIBUTE_ARCHIVE;
     Install({m});
     EXPECT_EQ(Extract(), TRUE);
@@ -317,7 +304,7 @@ TEST_F(ExtractCallsTest, AReplacedFileIsMovedAsideUnderAFreeNameAndThenGone) {
 }
 
 TEST_F(ExtractCallsTest, AFileThatAppearsWhileTheMemberIsDecodedIsReplacedLikeAnyOther) {
-    Install({Stored("", "a.txt", "new"), Stored("", "b.txt", "next")});
+    Install({InFolder("", "a.txt", "new"), InFolder("", "b.txt", "next")});
     HostSetPumpHook([] {
         if (!std::filesystem::exists(dest_ + "/a.txt")) {
             std::filesystem::create_directories(dest_);
@@ -335,7 +322,7 @@ TEST_F(ExtractCallsTest, AFileThatAppearsWhileTheMemberIsDecodedIsReplacedLikeAn
 TEST_F(ExtractCallsTest, AMemberNamedLikeATemporaryFileIsWrittenUnderAnotherOne) {
     // New, then over an existing one, which is moved aside under a third name and gone.
     WriteFile("C:\\Dest\\~LZSFX01.TMP", "old");
-    Install({Stored("", "~LZSFX00.TMP", "first"), Stored("", "~LZSFX01.TMP", "second")});
+    Install({InFolder("", "~LZSFX00.TMP", "first"), InFolder("", "~LZSFX01.TMP", "second")});
     seen_while_decoding.clear();
     HostSetPumpHook([] {
         if (seen_while_decoding.empty()) {
@@ -352,9 +339,9 @@ TEST_F(ExtractCallsTest, AMemberNamedLikeATemporaryFileIsWrittenUnderAnotherOne)
 }
 
 TEST_F(ExtractCallsTest, AFailedMemberInAFreshFolderLeavesTheFolderButNoFile) {
-    TestMember bad = Stored("n\xFF", "bad", "damaged");
+    TestMember bad = InFolder("n\xFF", "bad", "damaged");
     bad.data_crc = ReferenceCrc("damaged") ^ 1;
-    Install({Stored("n\xFF", "good", "ok"), bad, Stored("n\xFF", "later", "x")});
+    Install({InFolder("n\xFF", "good", "ok"), bad, InFolder("n\xFF", "later", "x")});
     EXPECT_EQ(Extract(), FALSE);
     ASSERT_EQ(HostMessageBoxes().size(), 1u);
     EXPECT_EQ(HostMessageBoxes()[0].text, "\"C:/Dest/n/bad\" CRCｴﾗｰ");

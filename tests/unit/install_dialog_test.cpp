@@ -33,14 +33,6 @@ std::vector<HostControlSpec> SfxControls() {
     };
 }
 
-TestMember Stored(const std::string &name, const std::string &data) {
-    TestMember m;
-    m.name = name;
-    m.packed = data;
-    m.time = 1300000000;
-    return m;
-}
-
 // Big enough for the decoder to pump the dialog's messages before it is done.
 const std::string &BigData() {
     static const std::string data(200000, 'b');

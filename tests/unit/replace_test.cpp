@@ -13,16 +13,7 @@
 namespace {
 
 HWND const kDialog = reinterpret_cast<HWND>(0x1234);
-const uint32_t kMemberTime = 1300000000;
 const char kOld[] = "the user's own file, which must survive";
-
-TestMember Stored(const std::string &name, const std::string &data) {
-    TestMember m;
-    m.name = name;
-    m.packed = data;
-    m.time = kMemberTime;
-    return m;
-}
 
 std::set<std::string> seen_while_decoding;
 std::string listed_folder;
