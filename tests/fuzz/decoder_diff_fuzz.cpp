@@ -19,32 +19,6 @@
 // The plain decoder and the harness, compiled into this target.
 #include "oracle_decoder.h"
 
-namespace {
-
-const std::string &DiffRoot() {
-    static std::string root;
-    if (root.empty()) {
-        char pattern[] = "/dev/shm/lzhsfx-diff-XXXXXX";
-        char fallback[] = "/tmp/lzhsfx-diff-XXXXXX";
-        const char *made = mkdtemp(pattern);
-        if (made == nullptr) {
-            made = mkdtemp(fallback);
-        }
-        if (made == nullptr) {
-            perror("mkdtemp");
-            abort();
-        }
-        root = made;
-        atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(DiffRoot(), ignored);
-        });
-    }
-    return root;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 6) {
         return 0;
@@ -76,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         break;
     }
 
-    DiffOutcome fast = RunDiffCase(c, false, DiffRoot());
-    DiffOutcome plain = RunDiffCase(c, true, DiffRoot());
+    DiffOutcome fast = RunDiffCase(c, false, FuzzRoot());
+    DiffOutcome plain = RunDiffCase(c, true, FuzzRoot());
     std::string difference = FirstDifference(fast, plain);
     if (!difference.empty()) {
         fprintf(stderr, "the decoders differ: %s\n", difference.c_str());

@@ -38,7 +38,7 @@ void Put16(std::string &s, size_t at, uint16_t v) {
 
 } // namespace
 
-void FuzzBegin() {
+const std::string &FuzzRoot() {
     if (Root().empty()) {
         // Memory-backed when the machine has it: every input writes files.
         char pattern[] = "/dev/shm/lzhsfx-fuzz-XXXXXX";
@@ -54,6 +54,11 @@ void FuzzBegin() {
         Root() = made;
         atexit(RemoveRoot);
     }
+    return Root();
+}
+
+void FuzzBegin() {
+    FuzzRoot();
     HostReset(Root()); // closes what a run left open
     std::error_code ignored;
     for (const auto &entry : std::filesystem::directory_iterator(Root(), ignored)) {

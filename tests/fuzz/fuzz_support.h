@@ -30,6 +30,10 @@ void FuzzEnd();
     } while (0)
 [[noreturn]] void FuzzFail(const char *file, int line, const char *what);
 
+// The folder the host machine of every input lives under, made on first use and
+// removed when the process ends.
+const std::string &FuzzRoot();
+
 // Writes a file of the host machine at a Windows path, creating its directories.
 void FuzzWriteFile(const char *windows_path, const std::string &bytes);
 // Every regular file under the machine's root, as Linux paths.
