@@ -54,6 +54,20 @@ BlockCode Lengths(std::vector<int> lengths) {
     return c;
 }
 
+void UsedSymbols(const std::vector<Token> &tokens, std::vector<int> &chars,
+                 std::vector<int> &positions) {
+    for (const Token &t : tokens) {
+        chars.push_back(t.symbol);
+        if (t.distance >= 0) {
+            int bits = 0;
+            while ((t.distance >> bits) != 0) {
+                ++bits;
+            }
+            positions.push_back(bits);
+        }
+    }
+}
+
 BlockCode RandomCode(std::mt19937 &rng, std::vector<int> used, int count) {
     std::sort(used.begin(), used.end());
     used.erase(std::unique(used.begin(), used.end()), used.end());

@@ -52,6 +52,17 @@ struct BlockCode {
 
 BlockCode Single(int symbol);
 BlockCode Lengths(std::vector<int> lengths);
+// One step of an LZ stream: a literal or length symbol, and for a match the distance
+// code's value (the copy starts that many bytes plus one back), else -1.
+struct Token {
+    int symbol, distance;
+};
+
+// Appends the character/length symbols of `tokens` to `chars` and the position symbols
+// of their matches (the bit length of each distance value) to `positions`.
+void UsedSymbols(const std::vector<Token> &tokens, std::vector<int> &chars,
+                 std::vector<int> &positions);
+
 // A random complete code over exactly the symbols `used` of `count`, no code longer
 // than 16 bits; the one-symbol form when only one is used.
 BlockCode RandomCode(std::mt19937 &rng, std::vector<int> used, int count);

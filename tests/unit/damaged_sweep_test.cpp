@@ -69,9 +69,6 @@ std::string SampleData(size_t n, unsigned seed) {
 
 // Packs `data` as one block of literals and greedy matches within `max_distance`.
 std::string Pack(const std::string &data, int position_symbols, size_t max_distance) {
-    struct Token {
-        int symbol, distance;
-    };
     std::vector<Token> tokens;
     std::map<uint32_t, std::vector<size_t>> seen; // 3-byte prefix -> positions
     for (size_t i = 0; i < data.size();) {
@@ -110,16 +107,7 @@ std::string Pack(const std::string &data, int position_symbols, size_t max_dista
     for (int i = 0; i < 19; ++i) {
         all19[static_cast<size_t>(i)] = i;
     }
-    for (const Token &t : tokens) {
-        chars.push_back(t.symbol);
-        if (t.distance >= 0) {
-            int j = 0;
-            while ((t.distance >> j) != 0) {
-                ++j;
-            }
-            positions.push_back(j);
-        }
-    }
+    UsedSymbols(tokens, chars, positions);
     BlockWriter w(position_symbols);
     w.StartBlock(static_cast<uint32_t>(tokens.size()), RandomCode(rng, all19, 19),
                  RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));

@@ -80,9 +80,6 @@ std::string RandomStream(std::mt19937 &rng, char method, bool wild, size_t *prod
             out += static_cast<size_t>(n) * 8;
             break; // the raw bits are no well-formed continuation
         }
-        struct Token {
-            int symbol, distance;
-        };
         std::vector<Token> tokens;
         size_t at = out;
         int literal_span = Rand(rng, 3) == 0 ? 256 : 1 + Rand(rng, 12);
@@ -100,16 +97,7 @@ std::string RandomStream(std::mt19937 &rng, char method, bool wild, size_t *prod
             }
         }
         std::vector<int> chars, positions = {kind == 1 ? 0 : Rand(rng, position_symbols)};
-        for (const Token &t : tokens) {
-            chars.push_back(t.symbol);
-            if (t.distance >= 0) {
-                int j = 0;
-                while ((t.distance >> j) != 0) {
-                    ++j;
-                }
-                positions.push_back(j);
-            }
-        }
+        UsedSymbols(tokens, chars, positions);
         w.StartBlock(static_cast<uint32_t>(n), RandomCode(rng, all19, 19),
                      RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));
         for (const Token &t : tokens) {

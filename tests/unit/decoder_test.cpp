@@ -546,9 +546,6 @@ void RandomStream(std::mt19937 &rng, int position_symbols, std::string *packed, 
     std::string out;
     int max_distance_bits = position_symbols - 1;
     for (int block = 0; block < 6; ++block) {
-        struct Token {
-            int symbol, distance;
-        };
         std::vector<Token> tokens;
         int n = 1 + static_cast<int>(rng() % 6000);
         size_t produced = out.size();
@@ -565,16 +562,7 @@ void RandomStream(std::mt19937 &rng, int position_symbols, std::string *packed, 
             }
         }
         std::vector<int> chars, positions = {0};
-        for (const Token &t : tokens) {
-            chars.push_back(t.symbol);
-            if (t.distance >= 0) {
-                int j = 0;
-                while ((t.distance >> j) != 0) {
-                    ++j;
-                }
-                positions.push_back(j);
-            }
-        }
+        UsedSymbols(tokens, chars, positions);
         std::vector<int> all19(19);
         for (int i = 0; i < 19; ++i) {
             all19[i] = i;
