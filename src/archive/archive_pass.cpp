@@ -227,6 +227,20 @@ static BOOL CreateOutput() {
     return FALSE;
 }
 
+// Creates the member's file under its own name when no entry has that name yet, as
+// `OutputFile`: no file of the user's is at stake there, and a failure deletes it as
+// it would the temporary file. FALSE when the name is taken or cannot be created.
+static bool CreateInPlace(const char *path) {
+    RunState *const s = State;
+    s->OutputFile =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (s->OutputFile == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    lstrcpyA(OutputTempPath, path);
+    return true;
+}
+
 static void DiscardOutput() {
     DeleteFileA(OutputTempPath);
     OutputTempPath[0] = 0;
@@ -299,7 +313,8 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     }
 
     bool directory = MemberMethod() == 'd';
-    DWORD attributes = directory ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
+    bool in_place = !directory && CreateInPlace(path);
+    DWORD attributes = directory || in_place ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         int decision = DecideOverwrite();
         if (decision < 0) {
@@ -318,9 +333,9 @@ static MemberOutcome ExtractMember(BOOL long_names) {
         return kNextMember;
     }
 
-    // The member is written beside its destination and replaces an existing file only
-    // once it is complete and correct, so that a failure never costs the old one.
-    if (!CreateOutput()) {
+    // Otherwise the member is written beside its destination and replaces an existing
+    // file only once it is complete and correct, so that a failure never costs the old one.
+    if (!in_place && !CreateOutput()) {
         ReportOpenError(path);
         return kEndWalk;
     }
@@ -344,7 +359,9 @@ static MemberOutcome ExtractMember(BOOL long_names) {
         ReportError("CRCｴﾗｰ", path);
         return kEndWalk;
     }
-    if (!PutOutputInPlace(attributes == INVALID_FILE_ATTRIBUTES)) {
+    if (in_place) {
+        OutputTempPath[0] = 0;
+    } else if (!PutOutputInPlace(attributes == INVALID_FILE_ATTRIBUTES)) {
         DiscardOutput();
         ReportOpenError(path);
         return kEndWalk;

@@ -17,7 +17,7 @@ char OutputTempPath[kOutputTempPathSize];
 
 void AbortRun(UINT status) {
     if (State->OutputFile != 0 && State->OutputFile != INVALID_HANDLE_VALUE) {
-        // The member is written to a temporary file: a file it replaces stays as it was.
+        // A file the member would replace is not touched before the member is complete.
         CloseHandle(State->OutputFile);
         DeleteFileA(OutputTempPath);
         OutputTempPath[0] = 0;

@@ -153,13 +153,14 @@ extern HWND ProgmanWindow;
 extern HINSTANCE ModuleInstance;
 extern HICON DialogIcon;
 
-// The temporary file in the destination folder that the member being extracted is
-// written to, until it takes the place of `DestinationPath`; empty when there is
-// none. Room for the folder of `DestinationPath` and an 8.3 name.
+// The file the member being extracted is written to until it is complete and
+// correct: a temporary file in the destination folder that then takes the place of
+// `DestinationPath`, or `DestinationPath` itself when that name was free; empty when
+// there is none. Room for the folder of `DestinationPath` and an 8.3 name.
 enum { kOutputTempPathSize = kDestinationPathSize + 16 };
 extern char OutputTempPath[kOutputTempPathSize];
 
 // Ends the run from inside decoding: closes the output file being written and
-// deletes it (`OutputTempPath`, or `DestinationPath` when no temporary file is
-// named), closes the archive, and ends the process with `status`.
+// deletes it (`OutputTempPath`), closes the archive, and ends the process with
+// `status`.
 [[noreturn]] void AbortRun(UINT status);

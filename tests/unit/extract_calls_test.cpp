@@ -159,6 +159,7 @@ class ExtractCallsTest : public StubTest {
 
 std::string ExtractCallsTest::dest_;
 std::set<std::string> seen_while_decoding;
+std::vector<std::set<std::string>> trees_while_decoding;
 
 TEST_F(ExtractCallsTest, MembersMovingBetweenFoldersAllLandInTheirOwn) {
     Install({InFolder("a\xFF"
@@ -279,10 +280,13 @@ TEST_F(ExtractCallsTest, WithEveryTemporaryNameTakenAMemberIsAnOpenError) {
         WriteFile(("C:\\Dest\\" + name).c_str(), "taken");
         before.insert(name);
     }
+    WriteFile("C:\\Dest\\a.txt", "old");
+    before.insert("a.txt");
     Install({InFolder("", "a.txt", "new")});
     EXPECT_EQ(Extract(), FALSE);
     ASSERT_EQ(HostMessageBoxes().size(), 1u);
     EXPECT_EQ(HostMessageBoxes()[0].text, "\"C:/Dest/a.txt\" ｵｰﾌﾟﾝｴﾗｰ");
+    EXPECT_EQ(ReadFile("C:\\Dest\\a.txt"), "old");
     EXPECT_EQ(Tree(), before);
     ExpectNoOutputLeft();
 }
@@ -320,18 +324,18 @@ TEST_F(ExtractCallsTest, AFileThatAppearsWhileTheMemberIsDecodedIsReplacedLikeAn
 }
 
 TEST_F(ExtractCallsTest, AMemberNamedLikeATemporaryFileIsWrittenUnderAnotherOne) {
-    // New, then over an existing one, which is moved aside under a third name and gone.
+    // New, so written under its own name; then over an existing one, written under a
+    // third name while the old one stands, which is then moved aside and gone.
     WriteFile("C:\\Dest\\~LZSFX01.TMP", "old");
     Install({InFolder("", "~LZSFX00.TMP", "first"), InFolder("", "~LZSFX01.TMP", "second")});
-    seen_while_decoding.clear();
-    HostSetPumpHook([] {
-        if (seen_while_decoding.empty()) {
-            seen_while_decoding = Tree();
-        }
-    });
+    trees_while_decoding.clear();
+    HostSetPumpHook([] { trees_while_decoding.push_back(Tree()); });
     EXPECT_EQ(Extract(), TRUE);
     EXPECT_TRUE(HostMessageBoxes().empty());
-    EXPECT_EQ(seen_while_decoding, (std::set<std::string>{"~LZSFX01.TMP", "~LZSFX02.TMP"}));
+    ASSERT_EQ(trees_while_decoding.size(), 2u);
+    EXPECT_EQ(trees_while_decoding[0], (std::set<std::string>{"~LZSFX00.TMP", "~LZSFX01.TMP"}));
+    EXPECT_EQ(trees_while_decoding[1],
+              (std::set<std::string>{"~LZSFX00.TMP", "~LZSFX01.TMP", "~LZSFX02.TMP"}));
     EXPECT_EQ(ReadFile("C:\\Dest\\~LZSFX00.TMP"), "first");
     EXPECT_EQ(ReadFile("C:\\Dest\\~LZSFX01.TMP"), "second");
     EXPECT_EQ(Tree(), (std::set<std::string>{"~LZSFX00.TMP", "~LZSFX01.TMP"}));
