@@ -366,8 +366,8 @@ class Progress(InstallCase):
                       "$Command=marker.exe\r\n")
         reg("delete", r"HKCR\.lzc", "/f")
         path = self.make(installer.archive(members), directives)
-        # The member is written to a temporary file beside its name until it is complete.
-        partial = self.dest / "extracting now" / "~LZSFX00.TMP"
+        # Nothing stands under its name, so the member is written there directly.
+        partial = self.dest / "extracting now" / "big.bin"
 
         # A first run for the screen, taken once a few MiB of the member are on the disk and
         # before all of it is, then ended.
