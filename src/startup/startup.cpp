@@ -168,11 +168,13 @@ static void HardenDllLoading() {
     }
     // A cast through void (*)() is how a looked-up address takes its real type.
     FARPROC set_default = GetProcAddress(kernel, "SetDefaultDllDirectories");
-    if (set_default != nullptr) {
+    if (set_default != nullptr &&
         reinterpret_cast<SetDefaultDllDirectoriesProc>(reinterpret_cast<void (*)()>(set_default))(
-            LOAD_LIBRARY_SEARCH_SYSTEM32);
+            LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        return;
     }
-    // Takes the current directory out of the search where the call above is missing.
+    // Where that limit cannot be set, at least the current directory leaves the search.
+    // Only then: the programs this one starts would inherit it.
     FARPROC set_directory = GetProcAddress(kernel, "SetDllDirectoryA");
     if (set_directory != nullptr) {
         reinterpret_cast<SetDllDirectoryProc>(reinterpret_cast<void (*)()>(set_directory))("");

@@ -288,6 +288,11 @@ BOOL WINAPI RecordSetDefaultDllDirectories(DWORD flags) {
     return TRUE;
 }
 
+BOOL WINAPI RefuseSetDefaultDllDirectories(DWORD flags) {
+    dll_calls.push_back("SetDefaultDllDirectories " + std::to_string(flags) + " refused");
+    return FALSE;
+}
+
 BOOL WINAPI RecordSetDllDirectoryA(LPCSTR path) {
     dll_calls.push_back(std::string("SetDllDirectoryA \"") + path + "\"");
     return TRUE;
@@ -307,8 +312,28 @@ TEST_F(HardenedLoadingTest, StartUpLimitsDllLoadingToTheSystemDirectoryFirst) {
     HostSetKernelProc("SetDllDirectoryA", AsProc(RecordSetDllDirectoryA));
     HostFailAllocationAfter(0); // the run ends right after the platform check
     RunAsProcess([] { return SfxMain(nullptr, ""); });
-    EXPECT_EQ(dll_calls,
-              (std::vector<std::string>{"SetDefaultDllDirectories 2048", "SetDllDirectoryA \"\""}));
+    // The limit alone: an empty DLL directory would be inherited by the programs started.
+    EXPECT_EQ(dll_calls, (std::vector<std::string>{"SetDefaultDllDirectories 2048"}));
+}
+
+TEST_F(HardenedLoadingTest, WithoutTheLimitTheCurrentDirectoryLeavesTheSearch) {
+    for (bool present : {false, true}) {
+        SCOPED_TRACE(present ? "refused" : "missing");
+        free(State);
+        State = nullptr;
+        dll_calls.clear();
+        HostSetKernelProc("SetDefaultDllDirectories",
+                          present ? AsProc(RefuseSetDefaultDllDirectories) : nullptr);
+        HostSetKernelProc("SetDllDirectoryA", AsProc(RecordSetDllDirectoryA));
+        HostFailAllocationAfter(0);
+        RunAsProcess([] { return SfxMain(nullptr, ""); });
+        std::vector<std::string> expected;
+        if (present) {
+            expected.push_back("SetDefaultDllDirectories 2048 refused");
+        }
+        expected.push_back("SetDllDirectoryA \"\"");
+        EXPECT_EQ(dll_calls, expected);
+    }
 }
 
 TEST_F(HardenedLoadingTest, APlatformWithoutTheCallsStartsAsBefore) {

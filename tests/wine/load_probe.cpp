@@ -1,5 +1,5 @@
-// Loads a DLL by its bare name, as system code does, with or without first making the two
-// calls the installer makes at start-up to limit the DLL search.
+// Loads a DLL by its bare name, as system code does, with or without first limiting the DLL
+// search as the installer does at start-up.
 //
 //   load_probe.exe plain|harden NAME
 //
@@ -12,8 +12,9 @@ int main(int argc, char **argv) {
     if (argc != 3 || (std::strcmp(argv[1], "plain") != 0 && std::strcmp(argv[1], "harden") != 0))
         return 2;
     if (std::strcmp(argv[1], "harden") == 0) {
-        SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-        SetDllDirectoryA("");
+        if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+            SetDllDirectoryA("");
+        }
     }
     return LoadLibraryA(argv[2]) ? 1 : 0;
 }

@@ -92,20 +92,19 @@ class Loading(unittest.TestCase):
         calls = relay_calls(trace, "setup.exe", names)
         called = [name for name, _, _ in calls]
         self.assertIn("SetDefaultDllDirectories", called, "the limit was never set")
-        self.assertIn("SetDllDirectoryA", called, "the current folder was left in the search")
-        first, second = called.index("SetDefaultDllDirectories"), called.index("SetDllDirectoryA")
-        # 0x800: the system directory alone; then an empty directory in place of the current.
+        first = called.index("SetDefaultDllDirectories")
+        # 0x800: the system directory alone.
         self.assertEqual(calls[first][1], "00000800", calls[first][2])
-        self.assertRegex(calls[second][1], r'^[0-9a-f]{8} ""$', calls[second][2])
-        # Only their look-up comes before them: the program's own work starts after.
-        self.assertLessEqual(set(called[:second]), {"GetModuleHandleA", "GetProcAddress",
-                                                    "SetDefaultDllDirectories"}, called)
-        self.assertIn("GetVersionExA", called[second:])
+        # Only its look-up comes before it: the program's own work starts after.
+        self.assertLessEqual(set(called[:first]), {"GetModuleHandleA", "GetProcAddress"}, called)
+        self.assertIn("GetVersionExA", called[first:])
+        # Wine takes the limit, so no empty DLL directory is set for the programs started.
+        self.assertNotIn("SetDllDirectoryA", called)
 
     def test_a_dll_planted_beside_the_installer_is_not_found_by_name_once_limited(self):
         # A planted DLL is only a threat when something loads it by its bare name. The probe
-        # loads a name that exists nowhere but beside it, before and after the same two calls
-        # the installer makes first: the search before them finds the plant, after them not.
+        # loads a name that exists nowhere but beside it, without and with the limit the
+        # installer sets first: the search without it finds the plant, with it not.
         probe = winehelper.test_program("LOAD_PROBE", "load_probe.exe")
         planted = winehelper.test_program("PLANTED", "planted.dll")
         folder = wine.drive_c / "planted"
