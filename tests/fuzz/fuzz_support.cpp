@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "archive_builder.h"
+#include "fresh_run_state.h"
 
 namespace {
 
@@ -65,15 +66,7 @@ void FuzzBegin() {
         std::filesystem::remove_all(entry.path(), ignored);
     }
     HostReset(Root());
-    State = static_cast<RunState *>(calloc(1, sizeof(RunState)));
-    State->OutputFile = INVALID_HANDLE_VALUE;
-    State->ArchiveFile = HFILE_ERROR;
-    AutoStart = OverwriteSilently = LegacyShell = AskBeforeAssociate = DirFromCommandLine = 0;
-    SkipNotNewer = 1;
-    ArchiveCrcXor = 0;
-    OutputTempPath[0] = 0;
-    DdeState = 0;
-    ProgmanWindow = nullptr;
+    StartFreshRunState();
 }
 
 void FuzzEnd() {

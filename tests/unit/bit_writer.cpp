@@ -68,6 +68,14 @@ void UsedSymbols(const std::vector<Token> &tokens, std::vector<int> &chars,
     }
 }
 
+std::vector<int> AllSymbols(int count) {
+    std::vector<int> all(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        all[static_cast<size_t>(i)] = i;
+    }
+    return all;
+}
+
 BlockCode RandomCode(std::mt19937 &rng, std::vector<int> used, int count) {
     std::sort(used.begin(), used.end());
     used.erase(std::unique(used.begin(), used.end()), used.end());
@@ -236,6 +244,16 @@ void BlockWriter::Match(int length, int distance) {
     PutWord(position_codes_, position_single_, j);
     if (j >= 2) {
         bits.Put(distance - (1 << (j - 1)), j - 1);
+    }
+}
+
+void BlockWriter::Tokens(const std::vector<Token> &tokens) {
+    for (const Token &t : tokens) {
+        if (t.distance < 0) {
+            Literal(t.symbol);
+        } else {
+            Match(t.symbol - 253, t.distance);
+        }
     }
 }
 

@@ -63,6 +63,9 @@ struct Token {
 void UsedSymbols(const std::vector<Token> &tokens, std::vector<int> &chars,
                  std::vector<int> &positions);
 
+// The symbols 0 to count - 1.
+std::vector<int> AllSymbols(int count);
+
 // A random complete code over exactly the symbols `used` of `count`, no code longer
 // than 16 bits; the one-symbol form when only one is used.
 BlockCode RandomCode(std::mt19937 &rng, std::vector<int> used, int count);
@@ -82,6 +85,8 @@ class BlockWriter {
     void Literal(int byte);
     // `length` 3 to 256 bytes copied from `distance` + 1 bytes back.
     void Match(int length, int distance);
+    // Each token as a literal or a match.
+    void Tokens(const std::vector<Token> &tokens);
 
     std::string Bytes() const {
         return bits.Bytes();

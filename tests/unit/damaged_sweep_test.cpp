@@ -23,30 +23,6 @@ namespace {
 
 HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(0x400000);
 
-std::vector<HostControlSpec> SfxControls() {
-    return {
-        {103, "", 0},
-        {100, "", 0},
-        {104, "", BS_PUSHBUTTON},
-        {101, "", 0},
-        {102, "", 0},
-        {IDOK, "OK", BS_DEFPUSHBUTTON},
-        {IDCANCEL, "Cancel", BS_PUSHBUTTON},
-        {105, "", BS_CHECKBOX},
-        {106, "", BS_CHECKBOX},
-    };
-}
-
-bool ok_pressed;
-bool PressOkOnce(HWND dialog) {
-    if (ok_pressed) {
-        return false;
-    }
-    ok_pressed = true;
-    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-    return true;
-}
-
 // Text with repeats near and far: words, and whole earlier stretches again.
 std::string SampleData(size_t n, unsigned seed) {
     static const char *words[] = {"setup ", "member ", "folder ", "window ", "data ",
@@ -103,21 +79,13 @@ std::string Pack(const std::string &data, int position_symbols, size_t max_dista
         }
     }
     std::mt19937 rng(5);
-    std::vector<int> all19(19), chars, positions = {0};
-    for (int i = 0; i < 19; ++i) {
-        all19[static_cast<size_t>(i)] = i;
-    }
+    const std::vector<int> all19 = AllSymbols(19);
+    std::vector<int> chars, positions = {0};
     UsedSymbols(tokens, chars, positions);
     BlockWriter w(position_symbols);
     w.StartBlock(static_cast<uint32_t>(tokens.size()), RandomCode(rng, all19, 19),
                  RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));
-    for (const Token &t : tokens) {
-        if (t.distance < 0) {
-            w.Literal(t.symbol);
-        } else {
-            w.Match(t.symbol - 253, t.distance);
-        }
-    }
+    w.Tokens(tokens);
     return w.Bytes();
 }
 
@@ -154,8 +122,7 @@ class DamagedSweepTest : public StubTest {
         HostReset(root_);
         std::filesystem::remove_all(root_ + "/c");
         HostDefineTemplate("SfxDialog", SfxControls());
-        HostSetDialogDriver(PressOkOnce);
-        ok_pressed = false;
+        PressOk(1);
         SettingsBlock settings = {};
         lstrcpyA(settings.WindowTitle, "Sweep");
         lstrcpyA(settings.InstallDir, "C:\\Dest");

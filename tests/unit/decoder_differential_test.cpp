@@ -50,10 +50,7 @@ BlockCode ZeroList(int count) {
 std::string RandomStream(std::mt19937 &rng, char method, bool wild, size_t *produced) {
     int position_symbols = method >= '6' ? 17 : 14;
     BlockWriter w(position_symbols);
-    std::vector<int> all19(19);
-    for (int i = 0; i < 19; ++i) {
-        all19[i] = i;
-    }
+    const std::vector<int> all19 = AllSymbols(19);
     size_t out = 0;
     int blocks = 1 + Rand(rng, 4);
     for (int block = 0; block < blocks; ++block) {
@@ -100,13 +97,7 @@ std::string RandomStream(std::mt19937 &rng, char method, bool wild, size_t *prod
         UsedSymbols(tokens, chars, positions);
         w.StartBlock(static_cast<uint32_t>(n), RandomCode(rng, all19, 19),
                      RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));
-        for (const Token &t : tokens) {
-            if (t.distance < 0) {
-                w.Literal(t.symbol);
-            } else {
-                w.Match(t.symbol - 253, t.distance);
-            }
-        }
+        w.Tokens(tokens);
         out = at;
     }
     *produced = out;
@@ -265,10 +256,7 @@ TEST_F(DecoderDifferentialTest, ReadFailuresAtEveryRefillEndTheSame) {
 // failure there, are the same.
 TEST_F(DecoderDifferentialTest, MembersEndingAroundARefillReadNoFurther) {
     std::mt19937 rng(16384);
-    std::vector<int> all19(19);
-    for (int i = 0; i < 19; ++i) {
-        all19[i] = i;
-    }
+    const std::vector<int> all19 = AllSymbols(19);
     for (int round = 0; round < 16; ++round) {
         std::vector<int> used;
         for (int i = 0; i < 24; ++i) {

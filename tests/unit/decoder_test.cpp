@@ -563,10 +563,7 @@ void RandomStream(std::mt19937 &rng, int position_symbols, std::string *packed, 
         }
         std::vector<int> chars, positions = {0};
         UsedSymbols(tokens, chars, positions);
-        std::vector<int> all19(19);
-        for (int i = 0; i < 19; ++i) {
-            all19[i] = i;
-        }
+        const std::vector<int> all19 = AllSymbols(19);
         w.StartBlock(static_cast<uint32_t>(n), RandomCode(rng, all19, 19),
                      RandomCode(rng, chars, 510), RandomCode(rng, positions, position_symbols));
         for (const Token &t : tokens) {

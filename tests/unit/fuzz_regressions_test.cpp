@@ -13,31 +13,14 @@ namespace {
 
 HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(0x400000);
 
-bool ok_pressed;
-bool PressOkOnce(HWND dialog) {
-    if (ok_pressed) {
-        return false;
-    }
-    ok_pressed = true;
-    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-    return true;
-}
-
 class FuzzRegressionTest : public StubTest {
   protected:
     void SetUp() override {
         StubTest::SetUp();
         free(State); // start-up allocates its own
         State = nullptr;
-        HostDefineTemplate("SfxDialog", {{100, "", 0},
-                                         {101, "", 0},
-                                         {102, "", 0},
-                                         {IDOK, "OK", BS_DEFPUSHBUTTON},
-                                         {IDCANCEL, "Cancel", BS_PUSHBUTTON},
-                                         {105, "", BS_CHECKBOX},
-                                         {106, "", BS_CHECKBOX}});
-        HostSetDialogDriver(PressOkOnce);
-        ok_pressed = false;
+        HostDefineTemplate("SfxDialog", SfxControls());
+        PressOk(1);
     }
 
     void TearDown() override {

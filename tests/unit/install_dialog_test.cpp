@@ -18,21 +18,6 @@ HWND const kDialog = reinterpret_cast<HWND>(0x1234);
 HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(0x400000);
 const int kMapModeAnisotropic = 8;
 
-// The controls of the "SfxDialog" template, as the resource script defines them.
-std::vector<HostControlSpec> SfxControls() {
-    return {
-        {kFolderLabel, "ｲﾝｽﾄｰﾙするﾌｫﾙﾀﾞ(&D):", 0},
-        {kFolderEdit, "", 0},
-        {kBrowseButton, "参照(&B)...", BS_PUSHBUTTON},
-        {kFileLabel, "", 0},
-        {kProgressLabel, "", 0},
-        {IDOK, "OK(&O)", BS_DEFPUSHBUTTON},
-        {IDCANCEL, "ｷｬﾝｾﾙ(&C)", BS_PUSHBUTTON},
-        {kGroupCheck, "ｽﾀｰﾄﾒﾆｭｰに登録(&S)", BS_CHECKBOX},
-        {kAssociationCheck, "関連付け(&A)", BS_CHECKBOX},
-    };
-}
-
 // Big enough for the decoder to pump the dialog's messages before it is done.
 const std::string &BigData() {
     static const std::string data(200000, 'b');
@@ -562,15 +547,6 @@ TEST_F(InstallDialogTest, AnAcknowledgementOfTheExecuteEndsTheConversation) {
 
 // ---- Opened by start-up -------------------------------------------------------------
 
-int ok_presses_left;
-bool PressOkOnce(HWND dialog) {
-    if (ok_presses_left-- <= 0) {
-        return false;
-    }
-    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-    return true;
-}
-
 bool PressCancel(HWND dialog) {
     SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     return true;
@@ -592,7 +568,6 @@ class DialogRunTest : public InstallDialogTest {
     void SetUp() override {
         InstallDialogTest::SetUp();
         HostDefineTemplate("SfxDialog", SfxControls());
-        ok_presses_left = 1;
         InstallSmall();
         // Start-up allocates its own run state.
         free(State);
@@ -604,7 +579,7 @@ class DialogRunTest : public InstallDialogTest {
 };
 
 TEST_F(DialogRunTest, StartUpOpensSfxDialogWithoutOwnerAndOkGivesStatus1) {
-    HostSetDialogDriver(PressOkOnce);
+    PressOk(1);
     EXPECT_EQ(Run(""), 1);
     ASSERT_EQ(HostDialogBoxCalls().size(), 1u);
     const HostDialogBoxCall &call = HostDialogBoxCalls()[0];

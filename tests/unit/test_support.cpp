@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "fresh_run_state.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,18 +10,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "ui/install_dialog.h"
+
 void StubTest::SetUp() {
     char pattern[] = "/tmp/lzhsfx-test-XXXXXX";
     root_ = mkdtemp(pattern);
     HostReset(root_);
-    State = static_cast<RunState *>(calloc(1, sizeof(RunState)));
-    State->OutputFile = INVALID_HANDLE_VALUE;
-    State->ArchiveFile = HFILE_ERROR;
-    AutoStart = OverwriteSilently = LegacyShell = AskBeforeAssociate = DirFromCommandLine = 0;
-    SkipNotNewer = 1;
-    ArchiveCrcXor = 0;
-    OutputTempPath[0] = 0;
-    DdeState = 0;
+    StartFreshRunState();
 }
 
 void StubTest::TearDown() {
@@ -52,4 +49,35 @@ std::string StubTest::ReadFile(const char *windows_path) {
 
 bool StubTest::Exists(const char *windows_path) {
     return std::filesystem::exists(HostPath(windows_path));
+}
+
+// The controls of the "SfxDialog" template, as the resource script defines them.
+std::vector<HostControlSpec> SfxControls() {
+    return {
+        {kFolderLabel, "ｲﾝｽﾄｰﾙするﾌｫﾙﾀﾞ(&D):", 0},
+        {kFolderEdit, "", 0},
+        {kBrowseButton, "参照(&B)...", BS_PUSHBUTTON},
+        {kFileLabel, "", 0},
+        {kProgressLabel, "", 0},
+        {IDOK, "OK(&O)", BS_DEFPUSHBUTTON},
+        {IDCANCEL, "ｷｬﾝｾﾙ(&C)", BS_PUSHBUTTON},
+        {kGroupCheck, "ｽﾀｰﾄﾒﾆｭｰに登録(&S)", BS_CHECKBOX},
+        {kAssociationCheck, "関連付け(&A)", BS_CHECKBOX},
+    };
+}
+
+static int ok_presses_left;
+
+static bool PressOkWhileAny(HWND dialog) {
+    if (ok_presses_left <= 0) {
+        return false;
+    }
+    --ok_presses_left;
+    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+    return true;
+}
+
+void PressOk(int presses) {
+    ok_presses_left = presses;
+    HostSetDialogDriver(PressOkWhileAny);
 }

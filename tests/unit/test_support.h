@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/host_control.h"
+#include "platform/host_dialogs_control.h"
 #include "startup/run_state.h"
 
 // Gives each test a fresh machine under a temporary root and a zero-filled run
@@ -28,3 +30,10 @@ class StubTest : public ::testing::Test {
 template <typename F> int RunAsProcess(F f) {
     return HostRunProcess([](void *p) { return (*static_cast<F *>(p))(); }, &f);
 }
+
+// The controls of the "SfxDialog" template, as the resource script defines them.
+std::vector<HostControlSpec> SfxControls();
+
+// Drives the dialogs the run opens: OK is pressed `presses` times in all, once each
+// time a dialog is left waiting; after that the dialogs are left to their timers.
+void PressOk(int presses);
