@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <utility>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -511,7 +512,8 @@ bool ListFolder(const std::string &path, std::vector<std::string> *names) {
     return error == ERROR_NO_MORE_FILES;
 }
 
-bool FullName(const std::string &path, std::string *full) {
+// The absolute form of `path`, as the system resolves it against the current folder.
+static bool WideFullName(const std::string &path, std::wstring *full) {
     const std::wstring name = WideName(path);
     std::wstring buffer(32768, L'\0');
     const DWORD n =
@@ -520,6 +522,15 @@ bool FullName(const std::string &path, std::string *full) {
         return false;
     }
     buffer.resize(n);
+    *full = std::move(buffer);
+    return true;
+}
+
+bool FullName(const std::string &path, std::string *full) {
+    std::wstring buffer;
+    if (!WideFullName(path, &buffer)) {
+        return false;
+    }
     while (buffer.size() > 3 && buffer.back() == L'\\') {
         buffer.pop_back();
     }
@@ -604,16 +615,8 @@ Folder &Folder::operator=(Folder &&other) noexcept = default;
 
 bool Folder::OpenCreating(const std::string &path) {
     std::wstring full;
-    {
-        const std::wstring name = WideName(path);
-        std::wstring buffer(32768, L'\0');
-        const DWORD n =
-            GetFullPathNameW(name.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
-        if (n == 0 || n >= buffer.size()) {
-            return false;
-        }
-        buffer.resize(n);
-        full = buffer;
+    if (!WideFullName(path, &full)) {
+        return false;
     }
     if (full.back() != L'\\') {
         full += L'\\';
