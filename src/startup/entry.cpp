@@ -1,6 +1,7 @@
-// The real program's entry point and the few routines the compiler may call on its
-// own. The program links no C runtime: nothing runs before this entry, and no
-// static constructor exists to be run.
+// The real program's start, which the unpacker at the entry point calls once the
+// program is in place, and the few routines the compiler may call on its own. The
+// program links no C runtime: nothing else runs before it, and no static constructor
+// exists to be run.
 #include <windows.h>
 
 #include "startup/startup.h"
@@ -22,7 +23,8 @@ extern "C" void *memcpy(void *dst, const void *src, size_t n) {
     return dst;
 }
 
-extern "C" void __stdcall StubEntry() {
+// Not inlined into the unpacker, whose code is stored as it is: this is stored packed.
+extern "C" __attribute__((noinline)) void __stdcall StubEntry() {
     ExitProcess(
         static_cast<UINT>(SfxMain(GetModuleHandleA(nullptr), CommandTail(GetCommandLineA()))));
 }

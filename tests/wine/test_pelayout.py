@@ -3,17 +3,22 @@ input, that the result still runs under Wine, and the inputs it must refuse."""
 
 import functools
 import os
+import random
+import shutil
 import struct
 import subprocess
 import sys
 import unittest
 from pathlib import Path
 
+import installer
 import winehelper
 from layout_checks import LayoutChecks
 from peimage import PeImage
 
 PELAYOUT = Path(os.environ.get("PELAYOUT", winehelper.SOURCE_DIR / "tools/pelayout/pelayout.py"))
+sys.path.insert(0, str(PELAYOUT.parent))
+import lzpack  # noqa: E402  the packer's format, beside the tool
 PROBE = winehelper.test_program("MSGBOX_PROBE", "msgbox_probe.exe")
 WORK_DIR = winehelper.build_dir() / "pelayout-test"
 
@@ -87,20 +92,53 @@ class RelaidProbeRuns(unittest.TestCase):
 
 
 LINKED_STUB = Path(os.environ.get("SFXSTUB_LINKED", winehelper.build_dir() / "sfxstub_linked.exe"))
+STUB = winehelper.test_program("SFXSTUB", "sfxstub.exe")
 RESOURCE_DIRECTORY = 2
+BASE_RELOCATION_DIRECTORY = 5
 IAT_DIRECTORY = 12
+PACKING_RECORD = struct.Struct("<11I")
+BARE_STUB_TITLE = "LZH 自己解凍書庫 V2.60.w32.0027"
 
 
 @functools.cache
-def compacted_stub():
-    """The linked stub run through the tool with --compact, once per test process."""
+def packed_stub():
+    """The linked stub run through the tool with --pack, once per test process."""
     WORK_DIR.mkdir(parents=True, exist_ok=True)
-    target = WORK_DIR / "sfxstub-compact.exe"
-    result = subprocess.run([sys.executable, str(PELAYOUT), "--compact", str(LINKED_STUB),
+    target = WORK_DIR / "sfxstub-packed.exe"
+    result = subprocess.run([sys.executable, str(PELAYOUT), "--pack", str(LINKED_STUB),
                              str(target)], capture_output=True, text=True)
     if result.returncode != 0:
-        raise RuntimeError(f"pelayout --compact failed on the stub: {result.stderr}")
+        raise RuntimeError(f"pelayout --pack failed on the stub: {result.stderr}")
     return target
+
+
+def relocation_sites(image):
+    """The RVA of every place the base relocations patch."""
+    rva, size = image.directory(BASE_RELOCATION_DIRECTORY)
+    at = image.offset_of(rva)
+    end, sites = at + size, []
+    while at < end:
+        page, block = struct.unpack_from("<II", image.data, at)
+        for entry in struct.unpack_from(f"<{(block - 8) // 2}H", image.data, at + 8):
+            if entry >> 12 == 3:
+                sites.append(page + (entry & 0xFFF))
+        at += block
+    return sorted(sites)
+
+
+def moved(data, new_base):
+    """The executable as a linker would have made it for `new_base`: what the loader will
+    not relocate when it loads it there."""
+    image = PeImage(data)
+    out = bytearray(data)
+    field = image.optional_offset + 28  # ImageBase
+    old_base = struct.unpack_from("<I", data, field)[0]
+    struct.pack_into("<I", out, field, new_base)
+    for site in relocation_sites(image):
+        at = image.offset_of(site)
+        value = struct.unpack_from("<I", data, at)[0]
+        struct.pack_into("<I", out, at, value - old_base + new_base)
+    return bytes(out)
 
 
 def optional_u32(image, field):
@@ -152,46 +190,81 @@ def imports(image):
         at += 20
 
 
-class CompactedStubLayout(LayoutChecks, unittest.TestCase):
-    """--compact on the linked stub: two sections, with every resource, import and
-    relocation of the input where the loader looks for it."""
+class PackedStubLayout(LayoutChecks, unittest.TestCase):
+    """--pack on the linked stub: the imports, resources and unpacker where the loader and
+    the shell look for them, and a stream that unpacks to the linked program exactly."""
 
     @classmethod
     def setUpClass(cls):
-        cls.path = compacted_stub()
+        cls.path = packed_stub()
         super().setUpClass()
         cls.original = PeImage(LINKED_STUB.read_bytes())
+        first = cls.original.sections[0]
+        cls.record = PACKING_RECORD.unpack_from(cls.original.section_data(first), 0)
+        cls.packed_record = PACKING_RECORD.unpack_from(
+            cls.image.section_data(cls.image.sections[0]), 0)
 
-    def test_sections_are_folded_into_the_first_beside_the_relocations(self):
-        first, last = self.original.sections[0], self.original.sections[-1]
-        self.assertGreater(len(self.original.sections), 2)
-        self.assertEqual([(s.name, s.rva) for s in self.image.sections],
-                         [(first.name, first.rva), (last.name, last.rva)])
-        merged = self.image.sections[0]
-        folded_end = max(s.rva + s.virtual_size for s in self.original.sections[:-1])
-        self.assertEqual(merged.rva + merged.virtual_size, folded_end)
-        self.assertEqual(self.image.section_data(self.image.sections[1]),
-                         self.original.section_data(last))
-        for field in (16, 56):  # AddressOfEntryPoint, SizeOfImage
-            with self.subTest(field=field):
-                self.assertEqual(optional_u32(self.image, field), optional_u32(self.original, field))
+    def program(self):
+        """The linked program's bounds, and what the packed stream decodes to there."""
+        _, _, _, _, _, start, end, stream, size, _, list_size = self.packed_record
+        data = self.image.data[self.image.offset_of(stream) : self.image.offset_of(stream) + size]
+        return start, end, lzpack.decompress(data, end - start + list_size)
 
-    def test_the_first_section_keeps_its_bytes_up_to_the_lookup_tables(self):
+    def test_is_the_stub_the_build_made(self):
+        self.assertEqual(self.data, STUB.read_bytes())
+
+    def test_the_stream_unpacks_to_the_linked_program(self):
+        start, end, unpacked = self.program()
+        offset = self.original.offset_of(start)
+        self.assertEqual(unpacked[: end - start], self.original.data[offset : offset + end - start])
+
+    def test_every_base_relocation_is_kept_either_in_the_stream_or_for_the_loader(self):
+        start, end, unpacked = self.program()
+        site, inside = start, []
+        for step in unpacked[end - start :]:
+            site += step
+            if step != 0xFF:
+                inside.append(site)
+        loader = relocation_sites(self.image)
+        self.assertTrue(inside and loader)
+        self.assertTrue(all(start <= p < end for p in inside))
+        self.assertFalse(any(start <= p < end for p in loader))
+        self.assertEqual(sorted(inside + loader), relocation_sites(self.original))
+
+    def test_what_lies_before_the_program_keeps_its_bytes(self):
         first = self.original.sections[0]
-        lookup_start = min(lookup for _, _, lookup in imports(self.original))
-        kept = lookup_start - first.rva
-        old = self.original.section_data(first)[:kept]
-        new = bytearray(self.image.section_data(self.image.sections[0])[:kept])
+        start = self.record[5]
+        old = self.original.section_data(first)[: start - first.rva]
+        new = bytearray(self.image.section_data(self.image.sections[0])[: start - first.rva])
         rva, _ = self.image.directory(1)
         for i in range(len(imports(self.image))):  # the cleared lookup table fields
             at = rva - first.rva + 20 * i
             new[at : at + 4] = old[at : at + 4]
+        filled = PACKING_RECORD.size - 16  # the four fields the tool fills in
+        new[filled : PACKING_RECORD.size] = old[filled : PACKING_RECORD.size]
         self.assertEqual(bytes(new), old)
+        self.assertEqual(self.record[7:], (0, 0, 0, 0))
 
-    def test_resources_are_the_same_at_their_new_place(self):
-        self.assertEqual(resources(self.image), resources(self.original))
-        self.assertNotEqual(self.image.directory(RESOURCE_DIRECTORY)[0],
-                            self.original.directory(RESOURCE_DIRECTORY)[0])
+    def test_the_stream_and_its_scratch_room_lie_in_the_section(self):
+        merged = self.image.sections[0]
+        _, _, _, _, _, start, end, stream, size, scratch, list_size = self.packed_record
+        self.assertEqual(stream, start)
+        self.assertLessEqual(stream + size, end)
+        self.assertEqual(merged.raw_size, -(-(stream + size - merged.rva) // 512) * 512)
+        bss = self.original.sections[1]
+        self.assertGreaterEqual(scratch, max(bss.rva + bss.virtual_size, end + list_size))
+        # Zeros behind the stream: more than a damaged stream can make the unpacker read.
+        self.assertGreater(merged.rva + merged.virtual_size,
+                           scratch + size + (end - start + list_size) * 9 // 8)
+        self.assertLessEqual(merged.rva + merged.virtual_size, self.image.sections[1].rva)
+
+    def test_resources_stay_in_the_file_where_the_linker_put_them(self):
+        rva, size = self.image.directory(RESOURCE_DIRECTORY)
+        self.assertEqual((rva, size), (self.record[3], self.record[4]))
+        self.assertLessEqual(rva + size, self.record[5])
+        found = resources(self.image)
+        self.assertIn((3, 1, 1041), found)  # the icon's first image, in Japanese
+        self.assertGreaterEqual(len(found), 4)
 
     def test_imports_are_named_by_the_address_tables_alone(self):
         old, new = imports(self.original), imports(self.image)
@@ -201,16 +274,88 @@ class CompactedStubLayout(LayoutChecks, unittest.TestCase):
         self.assertEqual(self.image.directory(IAT_DIRECTORY),
                          self.original.directory(IAT_DIRECTORY))
 
-    def test_only_empty_data_directories_are_dropped(self):
-        count = self.image.directory_count
-        self.assertLess(count, self.original.directory_count)
-        for index in range(self.original.directory_count):
-            with self.subTest(directory=index):
-                if index >= count:
-                    self.assertEqual(self.original.directory(index), (0, 0))
-                elif index != RESOURCE_DIRECTORY:
-                    self.assertEqual(self.image.directory(index),
-                                     self.original.directory(index))
+    def test_the_entry_point_is_the_unpacker(self):
+        entry = optional_u32(self.image, 16)
+        self.assertEqual(entry, optional_u32(self.original, 16))
+        self.assertTrue(self.record[3] + self.record[4] <= entry < self.record[5])
+
+
+class PackedStubRunsAwayFromItsLinkedAddress(unittest.TestCase):
+    """The stub made for another base address, as the loader would find it after placing it
+    elsewhere: only the unpacker's relocations to the packed program move it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = winehelper.WineSession()
+        cls.wine.start()
+        WORK_DIR.mkdir(parents=True, exist_ok=True)
+        cls.stub = WORK_DIR / "sfxstub-moved.exe"
+        cls.stub.write_bytes(moved(STUB.read_bytes(), 0x10000000))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.set_mode(winehelper.NT)
+        cls.wine.close()
+
+    def test_it_reports_its_missing_archive_and_installs_an_archive_in_both_modes(self):
+        source = WORK_DIR / "moved-source"
+        shutil.rmtree(source, ignore_errors=True)
+        (source / "data").mkdir(parents=True)
+        files = {"readme.txt": "".join(f"{i}: 移動したスタブ\r\n" for i in range(2000))
+                 .encode("cp932"),
+                 "data/table.bin": bytes((i * 7 ^ i >> 3) & 0xFF for i in range(70000))}
+        for name, data in files.items():
+            (source / name).write_bytes(data)
+        setup = installer.make_installer(self.stub, self.wine.drive_c / "moved-setup.exe",
+                                         installer.jlha_archive(source, 7),
+                                         window_title=b"moved")
+        for mode in (winehelper.NT, winehelper.WIN32S):
+            with self.subTest(mode=mode):
+                self.wine.set_mode(mode)
+                program = self.wine.spawn(self.stub)
+                self.addCleanup(program.kill)
+                [box] = self.wine.ui("wait", BARE_STUB_TITLE, 10000, "dump", "click", 1)
+                self.assertIn("ﾍｯﾀﾞｰの内容が不正", box.control(0xFFFF).text)
+                self.assertEqual(program.wait(), 0)
+
+                dest = self.wine.drive_c / f"moved-{mode}"
+                shutil.rmtree(dest, ignore_errors=True)
+                self.assertEqual(self.wine.run(setup, "-n", self.wine.windows_path(dest)), 1)
+                for name, data in files.items():
+                    self.assertEqual((dest / name).read_bytes(), data, name)
+
+
+class PackedStreams(unittest.TestCase):
+    """The packer's stream format at its edges, through the tool's own decoder."""
+
+    def test_edge_inputs_round_trip(self):
+        rng = random.Random(20)
+        cases = {
+            "empty": b"",
+            "one byte": b"x",
+            "incompressible": bytes(rng.randrange(256) for _ in range(3000)),
+            "a run": bytes(5000),
+            "distances over 256 and 64 KiB": (bytes(rng.randrange(256) for _ in range(300))
+                                              + bytes(70000) + bytes(range(256)) * 3),
+            "repeats after literals": b"".join(b"ab%cab%c" % (i, i) for i in range(200)),
+        }
+        for name, data in cases.items():
+            with self.subTest(name):
+                stream = lzpack.compress(data)
+                self.assertEqual(lzpack.decompress(stream, len(data)), data)
+                if len(data) > 1000:
+                    self.assertLess(len(stream), len(data) * 9 // 8 + 2)
+
+    def test_streams_that_do_not_decode_to_the_size_are_refused(self):
+        data = b"".join(b"line %d of the text\r\n" % (i % 37) for i in range(400))
+        stream = lzpack.compress(data)
+        for name, bad, size in [("cut short", stream[:-3], len(data)),
+                                ("bytes behind", stream + b"\0", len(data)),
+                                ("copy before the start", b"\xc0\x00\x00", 4),
+                                ("too long for the size", stream, len(data) - 1)]:
+            with self.subTest(name):
+                with self.assertRaises(lzpack.FormatError):
+                    lzpack.decompress(bad, size)
 
 
 def patched(data, offset, fmt, *values):

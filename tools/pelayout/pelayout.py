@@ -30,7 +30,16 @@ The empty data directories behind the last one in use are dropped from the optio
 Everything else keeps its address. The relocations stay a section of their own, as Win32s
 wants them.
 
-Usage: pelayout.py [--compact] IN.exe OUT.exe  (OUT is replaced atomically)
+With --pack (which compacts too), the program's code, constants and data are stored
+compressed (lzpack.py), for the unpacker at the entry point. The input's first section must
+begin with the packing record of the stub's linker script (sfxstub.ld), which says where the
+resources and the program lie. The file then holds the headers, imports, resources and
+unpacker as they are, and the compressed program in the program's place. The program's base
+relocations go into the compressed data, as a list the unpacker applies; the relocations
+section keeps only those outside the program. The section's zero-filled tail grows by room
+for the compressed data, which the unpacker moves there before decoding it.
+
+Usage: pelayout.py [--compact | --pack] IN.exe OUT.exe  (OUT is replaced atomically)
 """
 
 import os
@@ -38,6 +47,8 @@ import struct
 import sys
 import tempfile
 from dataclasses import dataclass
+
+import lzpack
 
 SETTINGS_OFFSET = 0x200
 SETTINGS_SIZE = 603
@@ -73,6 +84,7 @@ OPT_SIZE_OF_INITIALIZED_DATA = 8
 OPT_SIZE_OF_UNINITIALIZED_DATA = 12
 OPT_SECTION_ALIGNMENT = 32
 OPT_FILE_ALIGNMENT = 36
+OPT_SIZE_OF_IMAGE = 56
 OPT_SIZE_OF_HEADERS = 60
 OPT_CHECKSUM = 64
 OPT_DIRECTORY_COUNT = 92
@@ -452,13 +464,122 @@ def compacted(data, headers):
     return bytes(out)
 
 
-def relayout(data, compact=False):
+# ---------------------------------------------------------------------------------------------
+# Packing
+# ---------------------------------------------------------------------------------------------
+
+PACKING_TAG = 0x4B505A4C  # "LZPK"
+PACKING_RECORD = struct.Struct("<11I")
+SKIP_STEP = 0xFF  # a step of the relocation list that marks no address
+
+
+def relocation_list(places, start):
+    """The unpacker's list of absolute addresses: each byte the distance from the previous
+    one (the first from `start`), a byte 255 advancing by 255 without an address."""
+    out, at = bytearray(), start
+    for place in places:
+        gap = place - at
+        while gap >= SKIP_STEP:
+            out.append(SKIP_STEP)
+            gap -= SKIP_STEP
+        out.append(gap)
+        at = place
+    return bytes(out)
+
+
+def relocation_blocks(places):
+    """Base relocation blocks, one per 4 KiB page, for the sorted RVAs `places`."""
+    out = bytearray()
+    pages = sorted({place & ~0xFFF for place in places})
+    for page in pages:
+        entries = [IMAGE_REL_BASED_HIGHLOW << 12 | place & 0xFFF
+                   for place in places if place & ~0xFFF == page]
+        if len(entries) % 2:
+            entries.append(0)  # the blocks stay 4-byte aligned
+        out += struct.pack(f"<II{len(entries)}H", page, 8 + 2 * len(entries), *entries)
+    return bytes(out)
+
+
+def zero_tail(unpacked_size):
+    """Zero bytes the unpacker may read behind the stream when the stream is damaged."""
+    return unpacked_size * 9 // 8 + 2
+
+
+def packed(data, headers):
+    """A compacted image with its program stored compressed; see the module's description."""
+    require(len(headers.sections) == 2, "the image to pack is not compacted")
+    first, last = headers.sections
+    opt = headers.optional
+    section_alignment = u32(data, opt + OPT_SECTION_ALIGNMENT)
+    content = bytearray(data[first[4] : first[4] + first[3]])
+    require(len(content) >= PACKING_RECORD.size, "no packing record")
+    (tag, _, record_rva, resources, resources_size, start, end, *filled) = \
+        PACKING_RECORD.unpack_from(content, 0)
+    require(tag == PACKING_TAG and record_rva == first[2] and not any(filled),
+            "no packing record at the start of the first section")
+    base = first[2]
+    require(base < resources <= resources + resources_size <= start <= end
+            <= base + len(content), "the packing record's parts are out of order")
+    entry = u32(data, opt + 16)
+    require(resources + resources_size <= entry < start, "the entry point is not the unpacker's")
+
+    places = sorted(relocated_rvas(data, headers, last))
+    require(not any(p < start < p + 4 or p < end < p + 4 for p in places),
+            "a base relocation straddles the program's bounds")
+    inside = [p for p in places if start <= p < end]
+    outside = [p for p in places if not start <= p < end]
+    require(outside, "the unpacker makes no use of its load address")
+
+    program = bytes(content[start - base : end - base]) + relocation_list(inside, start)
+    stream = lzpack.compress(program)
+    require(lzpack.decompress(stream, len(program)) == program, "the packer lost data")
+    require(not any(content[end - base :]), "data behind the program")
+    virtual_end = base + first[1]
+    # The stream is loaded where the program goes; behind it the zero-filled data begins.
+    require(len(stream) <= end - start, "the program does not compress")
+    scratch = align_up(max(virtual_end, start + len(program)), 16)
+    packed_content = content[: start - base] + stream
+    struct.pack_into("<4I", packed_content, PACKING_RECORD.size - 16, start, len(stream), scratch,
+                     len(program) - (end - start))
+    # Zeros behind the stream bound what the unpacker reads of a damaged one: a run of
+    # bits 1 ends at the first zero byte, and zero bytes decode as literals, at most 9 bits
+    # for each byte still to be written.
+    virtual_size = scratch + len(stream) + zero_tail(len(program)) - base
+
+    blocks = relocation_blocks(outside)
+    reloc_rva = align_up(base + virtual_size, section_alignment)
+    raw_size = align_up(len(packed_content), headers.file_alignment)
+    reloc_raw = align_up(len(blocks), headers.file_alignment)
+    out = bytearray(data[: headers.size])
+    table = headers.table
+    SECTION_HEADER.pack_into(out, table, first[0], virtual_size, base, raw_size, first[4],
+                             0, 0, 0, 0, first[9])
+    SECTION_HEADER.pack_into(out, table + SECTION_HEADER.size, last[0], len(blocks), reloc_rva,
+                             reloc_raw, first[4] + raw_size, 0, 0, 0, 0, last[9])
+    struct.pack_into("<II", out, opt + OPT_DIRECTORIES + 8 * RESOURCE_DIRECTORY, resources,
+                     resources_size)
+    struct.pack_into("<II", out, opt + OPT_DIRECTORIES + 8 * BASE_RELOCATION_DIRECTORY,
+                     reloc_rva, len(blocks))
+    struct.pack_into("<I", out, opt + OPT_SIZE_OF_IMAGE,
+                     align_up(reloc_rva + len(blocks), section_alignment))
+    code = raw_size if first[9] & IMAGE_SCN_CNT_CODE else 0
+    struct.pack_into("<III", out, opt + OPT_SIZE_OF_CODE, code, raw_size + reloc_raw, 0)
+    out += packed_content + bytes(raw_size - len(packed_content))
+    out += blocks + bytes(reloc_raw - len(blocks))
+    return bytes(out)
+
+
+def relayout(data, compact=False, pack=False):
     """Returns the input executable rewritten into the stub's layout."""
     try:
         headers = read_headers(data)
         refuse_file_offsets(data, headers)
-        if compact:
+        if compact or pack:
             data = compacted(data, headers)
+            headers = read_headers(data)
+            refuse_file_offsets(data, headers)
+        if pack:
+            data = packed(data, headers)
             headers = read_headers(data)
             refuse_file_offsets(data, headers)
     except struct.error:
@@ -481,10 +602,10 @@ def write_atomically(path, data):
 
 
 def main(argv):
-    compact = argv[1:2] == ["--compact"]
-    arguments = argv[2:] if compact else argv[1:]
+    mode = argv[1] if argv[1:2] in (["--compact"], ["--pack"]) else None
+    arguments = argv[2:] if mode else argv[1:]
     if len(arguments) != 2:
-        print("usage: pelayout.py [--compact] IN.exe OUT.exe", file=sys.stderr)
+        print("usage: pelayout.py [--compact | --pack] IN.exe OUT.exe", file=sys.stderr)
         return 2
     source, target = arguments
     try:
@@ -493,7 +614,7 @@ def main(argv):
     except OSError as error:
         return fail(f"cannot read {source}: {error.strerror}")
     try:
-        out = relayout(data, compact)
+        out = relayout(data, mode == "--compact", mode == "--pack")
     except LayoutError as error:
         return fail(f"{source}: {error}")
     try:
