@@ -27,17 +27,14 @@ struct Packing {
 
 struct BitSource {
     const BYTE *in;
-    unsigned tag;
-    unsigned left;
+    unsigned tag; // the bits still to come from a tag byte, then a bit 1 that ends them
 
     UNPACK_CODE unsigned Bit() {
-        if (left == 0) {
-            tag = *in++;
-            left = 8;
+        if ((tag & 0xFF) == 0) {
+            tag = *in++ * 2 + 1;
         }
-        --left;
         tag <<= 1;
-        return tag >> 8 & 1;
+        return tag >> 9 & 1;
     }
 
     UNPACK_CODE DWORD Number() {
@@ -70,7 +67,7 @@ extern "C" __attribute__((section(".unpack"))) void __stdcall UnpackAndStart() {
     // Zero bytes follow the stream to the image's end, enough for the longest read a
     // damaged stream can make before the copy checks below end it. A file not packed
     // (the linker's output itself) holds the program in place: nothing is decoded.
-    BitSource source = {scratch, 0, 0};
+    BitSource source = {scratch, 0};
     BYTE *const start = image + record->programStart;
     BYTE *const end =
         record->streamSize == 0 ? start : image + record->programEnd + record->relocationsSize;
