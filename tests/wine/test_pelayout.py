@@ -413,6 +413,23 @@ class MalformedInputs(unittest.TestCase):
         self.assertIn("is neither the resources nor zero-filled", result.stderr)
         self.assertEqual(target.read_bytes(), b"before")
 
+    def test_packing_refuses_a_stub_without_an_empty_packing_record(self):
+        linked = LINKED_STUB.read_bytes()
+        image = PeImage(linked)
+        record = image.sections[0].raw_pointer
+        source = WORK_DIR / "unpackable.exe"
+        target = WORK_DIR / "untouched.exe"
+        for name, data in [("no tag", patched(linked, record, "<I", 0x12345678)),
+                           ("filled in", patched(linked, record + 28, "<I", 0x2000))]:
+            with self.subTest(name):
+                source.write_bytes(data)
+                target.write_bytes(b"before")
+                result = subprocess.run([sys.executable, str(PELAYOUT), "--pack", str(source),
+                                         str(target)], capture_output=True, text=True)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("no packing record", result.stderr)
+                self.assertEqual(target.read_bytes(), b"before")
+
     def test_wrong_number_of_arguments_is_a_usage_error(self):
         result = subprocess.run([sys.executable, str(PELAYOUT), str(PROBE)], capture_output=True,
                                 text=True)
