@@ -527,6 +527,8 @@ def packed(data, headers):
     require(not any(p < start < p + 4 or p < end < p + 4 for p in places),
             "a base relocation straddles the program's bounds")
     inside = [p for p in places if start <= p < end]
+    # The unpacker adds to each address once: no two may overlap.
+    require(all(b - a >= 4 for a, b in zip(places, places[1:])), "overlapping base relocations")
     outside = [p for p in places if not start <= p < end]
     require(outside, "the unpacker makes no use of its load address")
 
