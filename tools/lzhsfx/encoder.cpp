@@ -232,31 +232,28 @@ void SegmentEncoder::Parse(size_t begin, size_t end, const Costs &costs, std::ve
         const unsigned limit = static_cast<unsigned>(std::min<size_t>(n - k, kMaxMatch));
         const uint32_t *const cost_after = path_cost_.data() + k;
         // The matches come in increasing length; each serves the lengths from the one
-        // after the previous match's up to its own. The comparisons are made without
-        // branches: which length wins is hard to predict.
+        // after the previous match's up to its own, so the lengths are tried in
+        // increasing order and the first cheapest wins. The comparisons are made without
+        // branches: which choice wins is hard to predict.
         for (unsigned length = kMinMatch; m != m_end && length <= limit; ++m) {
             const unsigned longest = std::min<unsigned>(m->length, limit);
             const uint32_t position = costs.position_cost[PositionSymbol(m->distance_code)];
+            const uint32_t distance = m->distance_code;
             const unsigned stop = std::min(longest, all_lengths);
-            uint32_t range_best = UINT32_MAX, range_length = 0;
             for (; length <= stop; ++length) {
-                const uint32_t c = length_cost[length] + cost_after[length];
-                const bool better = c < range_best;
-                range_best = better ? c : range_best;
-                range_length = better ? length : range_length;
+                const uint32_t c = length_cost[length] + cost_after[length] + position;
+                const bool better = c < best;
+                best = better ? c : best;
+                best_length = better ? length : best_length;
+                best_value = better ? distance : best_value;
             }
             if (longest >= length) {
-                const uint32_t c = length_cost[longest] + cost_after[longest];
-                if (c < range_best) {
-                    range_best = c;
-                    range_length = longest;
-                }
+                const uint32_t c = length_cost[longest] + cost_after[longest] + position;
+                const bool better = c < best;
+                best = better ? c : best;
+                best_length = better ? longest : best_length;
+                best_value = better ? distance : best_value;
                 length = longest + 1;
-            }
-            if (range_best != UINT32_MAX && range_best + position < best) {
-                best = range_best + position;
-                best_length = range_length;
-                best_value = m->distance_code;
             }
         }
         path_cost_[k] = best;
