@@ -133,6 +133,8 @@ class SegmentEncoder {
     std::unique_ptr<Match[]> matches_; // room for matches_room_, not initialised
     size_t matches_room_ = 0;
     std::vector<uint32_t> match_start_;
+    // Per position: 1 where its only match continues a match taken whole.
+    std::vector<uint8_t> continues_;
 
     std::vector<uint32_t> path_cost_;
     std::vector<Symbol> path_step_;
@@ -165,6 +167,7 @@ void SegmentEncoder::FindMatches(size_t begin, size_t end) {
         matches_.reset(new Match[matches_room_]);
     }
     match_start_.resize(end - begin + 1);
+    continues_.assign(end - begin, 0);
     Match *out = matches_.get();
     size_t kept = 0;
     const unsigned all_lengths = static_cast<unsigned>(level_.all_lengths);
@@ -185,6 +188,7 @@ void SegmentEncoder::FindMatches(size_t begin, size_t end) {
             finder_.Skip(pos);
             const size_t rest = long_end - pos;
             if (rest >= kMinMatch) {
+                continues_[pos - begin] = 1;
                 out[kept++] = {static_cast<uint16_t>(rest), long_distance};
             }
             continue;
@@ -231,6 +235,8 @@ void SegmentEncoder::Parse(size_t begin, size_t end, const Costs &costs, std::ve
         const Match *const m_end = matches_.get() + match_start_[base + k + 1];
         const unsigned limit = static_cast<unsigned>(std::min<size_t>(n - k, kMaxMatch));
         const uint32_t *const cost_after = path_cost_.data() + k;
+        // The continuation of a match taken whole is offered whole only.
+        const unsigned tried = continues_[base + k] != 0 ? 0 : all_lengths;
         // The matches come in increasing length; each serves the lengths from the one
         // after the previous match's up to its own, so the lengths are tried in
         // increasing order and the first cheapest wins. The comparisons are made without
@@ -239,7 +245,7 @@ void SegmentEncoder::Parse(size_t begin, size_t end, const Costs &costs, std::ve
             const unsigned longest = std::min<unsigned>(m->length, limit);
             const uint32_t position = costs.position_cost[PositionSymbol(m->distance_code)];
             const uint32_t distance = m->distance_code;
-            const unsigned stop = std::min(longest, all_lengths);
+            const unsigned stop = std::min(longest, tried);
             for (; length <= stop; ++length) {
                 const uint32_t c = length_cost[length] + cost_after[length] + position;
                 const bool better = c < best;
