@@ -171,19 +171,20 @@ template <bool kReport> int MatchFinder::Walk(size_t pos_index, Match *out) {
             return found;
         }
         const uint8_t *match = window + candidate;
+        uint16_t *const node = &children_[2 * (candidate & node_mask_)];
         int length = Extend(match, current, std::min(smaller_length, larger_length), nice);
-        if (length == nice) {
+        if (__builtin_expect(length == nice, 0)) {
             length = Extend(match, current, length, max_length);
         }
-        uint16_t *node = &children_[2 * (candidate & node_mask_)];
-        if (length > best) {
-            best = length;
-            if (kReport) {
-                out[found++] = {static_cast<uint16_t>(length),
-                                static_cast<uint16_t>(pos - candidate - 1)};
-            }
+        // Written without branches: whether a node gives a longer match is hard to
+        // predict. The entry is written in any case and kept only when longer.
+        if (kReport) {
+            out[found] = {static_cast<uint16_t>(length),
+                          static_cast<uint16_t>(pos - candidate - 1)};
+            found += length > best;
         }
-        if (length >= nice) {
+        best = std::max(best, length);
+        if (__builtin_expect(length >= nice, 0)) {
             // The candidate equals the new string as far as we look: the new node
             // takes over its subtrees and the candidate drops out of the tree.
             *smaller = Relink(candidate, node[0], smaller_owner, pos, max_distance_);
