@@ -200,13 +200,14 @@ void SegmentEncoder::FindMatches(size_t begin, size_t end) {
         }
         // A match whose distance takes as many bits as the next longer one's gains
         // nothing over it: the parse prices every length of the longer one the same,
-        // and tries each of them up to `all_lengths`. Only the longer one is kept.
+        // and tries each of them up to `all_lengths`. Only the longer one is kept. Two
+        // codes take as many bits when they differ only below the top bit they share;
+        // the choice is made without branches, being hard to predict.
         int n = 0;
         for (int i = 0; i + 1 < count; ++i) {
-            if (found[i].length > all_lengths || PositionSymbol(found[i].distance_code) !=
-                                                     PositionSymbol(found[i + 1].distance_code)) {
-                found[n++] = found[i];
-            }
+            const unsigned a = found[i].distance_code, b = found[i + 1].distance_code;
+            found[n] = found[i];
+            n += found[i].length > all_lengths || (a ^ b) > (a & b);
         }
         found[n++] = found[count - 1];
         kept += n;
