@@ -10,6 +10,7 @@
 // proportion to the symbols the two blocks use.
 #include "block_split.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <queue>
@@ -129,19 +130,23 @@ double EstimateMerged(const std::vector<Entry> &a, const std::vector<Entry> &b, 
 
 void MergeHistograms(const std::vector<Entry> &a, const std::vector<Entry> &b,
                      std::vector<Entry> &out) {
-    out.clear();
+    out.resize(a.size() + b.size());
+    Entry *o = out.data();
     size_t i = 0, j = 0;
-    while (i < a.size() || j < b.size()) {
-        if (j == b.size() || (i < a.size() && a[i].symbol < b[j].symbol)) {
-            out.push_back(a[i++]);
-        } else if (i == a.size() || b[j].symbol < a[i].symbol) {
-            out.push_back(b[j++]);
+    while (i < a.size() && j < b.size()) {
+        if (a[i].symbol < b[j].symbol) {
+            *o++ = a[i++];
+        } else if (b[j].symbol < a[i].symbol) {
+            *o++ = b[j++];
         } else {
-            out.push_back({a[i].symbol, a[i].count + b[j].count});
+            *o++ = {a[i].symbol, a[i].count + b[j].count};
             ++i;
             ++j;
         }
     }
+    o = std::copy(a.begin() + i, a.end(), o);
+    o = std::copy(b.begin() + j, b.end(), o);
+    out.resize(o - out.data());
 }
 
 struct Candidate {
@@ -167,14 +172,16 @@ std::vector<size_t> SplitBlocks(const Symbol *symbols, size_t count, size_t unit
         Block block;
         block.end = std::min(count, first + unit);
         block.symbols = block.end - first;
+        size_t used = 0;
         for (size_t i = first; i < block.end; ++i) {
-            ++dense[CharSymbolOf(symbols[i])];
+            used += dense[CharSymbolOf(symbols[i])]++ == 0;
             if (symbols[i].length != 0) {
                 const int j = PositionSymbol(symbols[i].value);
-                ++dense[kCharSymbols + j];
+                used += dense[kCharSymbols + j]++ == 0;
                 block.extra_bits += j > 1 ? j - 1 : 0;
             }
         }
+        block.histogram.reserve(used);
         for (int s = 0; s < kAlphabet; ++s) {
             if (dense[s] != 0) {
                 block.histogram.push_back({static_cast<uint16_t>(s), dense[s]});
