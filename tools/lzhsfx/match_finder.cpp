@@ -107,7 +107,7 @@ MatchFinder::MatchFinder(const uint8_t *data, size_t size, size_t dictionary, in
       max_distance_(static_cast<int32_t>(dictionary) - 1),
       node_mask_(static_cast<uint32_t>(dictionary - 1)), max_depth_(max_depth),
       nice_length_(std::min(nice_length, kMaxMatch)), head3_(new int32_t[size_t{1} << kHash3Bits]),
-      head4_(new int32_t[size_t{1} << kHash4Bits]), children_(2 * dictionary) {
+      head4_(new int32_t[size_t{1} << kHash4Bits]), children_(new uint16_t[2 * dictionary]) {
     Reset(0);
 }
 

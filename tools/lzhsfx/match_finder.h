@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "lzh_format.h"
 
@@ -67,8 +66,9 @@ class MatchFinder {
     std::unique_ptr<int32_t[]> head4_;
     // The children of the node of position p, smaller then larger, at
     // 2 * (p & node_mask_): each as p minus the child's position, 0 for none. A slot
-    // is written whenever its position is visited, before anything can lead to it.
-    std::vector<uint16_t> children_;
+    // is written whenever its position is visited, before anything can lead to it, so
+    // the ring is left uninitialised.
+    std::unique_ptr<uint16_t[]> children_;
 };
 
 } // namespace lzhsfx
