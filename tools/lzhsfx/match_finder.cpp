@@ -21,7 +21,7 @@
 namespace lzhsfx {
 namespace {
 
-constexpr int kHash3Bits = 16;
+constexpr int kHash3Bits = 17;
 constexpr int kHash4Bits = 16;
 // Far enough back that every distance test fails, yet no arithmetic overflows.
 constexpr int32_t kEmpty = INT32_MIN / 2;
