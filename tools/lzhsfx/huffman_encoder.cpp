@@ -20,23 +20,28 @@ constexpr int kMaxLevels = 16;
 
 void BuildCodeLengths(const uint32_t *freq, int count, int max_length, uint8_t *lengths) {
     assert(count <= kMaxSymbols && max_length <= kMaxLevels);
-    int leaves[kMaxSymbols];
+    // Sorted by frequency, equal frequencies in symbol order, so the result is
+    // reproducible: as keys of the frequency above the symbol.
+    uint64_t keys[kMaxSymbols];
     int m = 0;
     for (int s = 0; s < count; ++s) {
         lengths[s] = 0;
         if (freq[s] != 0) {
-            leaves[m++] = s;
+            keys[m++] = uint64_t{freq[s]} << 16 | static_cast<unsigned>(s);
         }
     }
     if (m <= 1) {
         if (m == 1) {
-            lengths[leaves[0]] = 1;
+            lengths[keys[0] & 0xFFFF] = 1;
         }
         return;
     }
     assert(m <= (1 << max_length));
-    // Stable: equal frequencies keep symbol order, so the result is reproducible.
-    std::stable_sort(leaves, leaves + m, [freq](int a, int b) { return freq[a] < freq[b]; });
+    std::sort(keys, keys + m);
+    int leaves[kMaxSymbols];
+    for (int k = 0; k < m; ++k) {
+        leaves[k] = static_cast<int>(keys[k] & 0xFFFF);
+    }
 
     // Level by level: the weights of its items, and whether each is a leaf. A level
     // holds at most m leaves and m - 1 pairs.
