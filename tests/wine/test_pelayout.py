@@ -23,8 +23,8 @@ PROBE = winehelper.test_program("MSGBOX_PROBE", "msgbox_probe.exe")
 WORK_DIR = winehelper.build_dir() / "pelayout-test"
 
 
-def relay(source, target):
-    return subprocess.run([sys.executable, str(PELAYOUT), str(source), str(target)],
+def relay(source, target, *options):
+    return subprocess.run([sys.executable, str(PELAYOUT), *options, str(source), str(target)],
                           capture_output=True, text=True)
 
 
@@ -105,8 +105,7 @@ def packed_stub():
     """The linked stub run through the tool with --pack, once per test process."""
     WORK_DIR.mkdir(parents=True, exist_ok=True)
     target = WORK_DIR / "sfxstub-packed.exe"
-    result = subprocess.run([sys.executable, str(PELAYOUT), "--pack", str(LINKED_STUB),
-                             str(target)], capture_output=True, text=True)
+    result = relay(LINKED_STUB, target, "--pack")
     if result.returncode != 0:
         raise RuntimeError(f"pelayout --pack failed on the stub: {result.stderr}")
     return target
@@ -390,45 +389,34 @@ class MalformedInputs(unittest.TestCase):
         yield "overlay", data + b"overlay!", "8 bytes behind the last section"
         yield "section past end", data[:-0x200], "past the end"
 
-    def test_each_malformed_input_is_refused_and_leaves_the_output_alone(self):
+    def assert_refused(self, data, reason, *options):
+        """The tool fails on `data` with `reason` and leaves its output file as it was."""
         source = WORK_DIR / "malformed.exe"
         target = WORK_DIR / "untouched.exe"
+        source.write_bytes(data)
+        target.write_bytes(b"before")
+        result = relay(source, target, *options)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(reason, result.stderr)
+        self.assertEqual(target.read_bytes(), b"before")
+        self.assertEqual(sorted(p.name for p in WORK_DIR.glob(".pelayout-*")), [])
+
+    def test_each_malformed_input_is_refused_and_leaves_the_output_alone(self):
         for name, data, reason in self.cases():
             with self.subTest(name):
-                source.write_bytes(data)
-                target.write_bytes(b"before")
-                result = relay(source, target)
-                self.assertEqual(result.returncode, 1)
-                self.assertIn(reason, result.stderr)
-                self.assertEqual(target.read_bytes(), b"before")
-                self.assertEqual(sorted(p.name for p in WORK_DIR.glob(".pelayout-*")), [])
+                self.assert_refused(data, reason)
 
     def test_compacting_refuses_sections_it_cannot_fold(self):
         # The probe's data sections lie between its code and its relocations.
-        target = WORK_DIR / "untouched.exe"
-        target.write_bytes(b"before")
-        result = subprocess.run([sys.executable, str(PELAYOUT), "--compact", str(PROBE),
-                                 str(target)], capture_output=True, text=True)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("is neither the resources nor zero-filled", result.stderr)
-        self.assertEqual(target.read_bytes(), b"before")
+        self.assert_refused(self.data, "is neither the resources nor zero-filled", "--compact")
 
     def test_packing_refuses_a_stub_without_an_empty_packing_record(self):
         linked = LINKED_STUB.read_bytes()
-        image = PeImage(linked)
-        record = image.sections[0].raw_pointer
-        source = WORK_DIR / "unpackable.exe"
-        target = WORK_DIR / "untouched.exe"
+        record = PeImage(linked).sections[0].raw_pointer
         for name, data in [("no tag", patched(linked, record, "<I", 0x12345678)),
                            ("filled in", patched(linked, record + 28, "<I", 0x2000))]:
             with self.subTest(name):
-                source.write_bytes(data)
-                target.write_bytes(b"before")
-                result = subprocess.run([sys.executable, str(PELAYOUT), "--pack", str(source),
-                                         str(target)], capture_output=True, text=True)
-                self.assertEqual(result.returncode, 1)
-                self.assertIn("no packing record", result.stderr)
-                self.assertEqual(target.read_bytes(), b"before")
+                self.assert_refused(data, "no packing record", "--pack")
 
     def test_wrong_number_of_arguments_is_a_usage_error(self):
         result = subprocess.run([sys.executable, str(PELAYOUT), str(PROBE)], capture_output=True,
