@@ -98,13 +98,11 @@ def _parse(data):
     while i < n:
         here = cost[i]
         reach(i + 1, here + LITERAL_BITS, ("literal",), last[i], True)
-        longest = 1
         if after_literal[i] and last[i]:
-            longest = match_length(i - last[i], i)
-            for size in lengths(1, longest):
+            for size in lengths(1, match_length(i - last[i], i)):
                 reach(i + size, here + 2 + gamma_bits(size - 1), ("again", size, last[i]),
                       last[i], False)
-            longest = 1
+        longest = 1
         flag = 2 if after_literal[i] else 1
         for earlier in reversed(seen.get(data[i : i + 2], [])[-LONGEST_SEARCH:]):
             length = match_length(earlier, i)
