@@ -11,7 +11,7 @@ sys.path.insert(0, str(ROOT / "tests" / "wine"))
 import winehelper  # noqa: E402
 
 STUB = ROOT / "build" / "win32" / "sfxstub.exe"
-LZHSFX = ROOT / "build" / "host" / "lzhsfx"
+LZHSFX = ROOT / "build" / "release" / "lzhsfx"
 SAMPLE = ROOT / "examples" / "sample"
 TITLE = "lzhsfx サンプル"
 
