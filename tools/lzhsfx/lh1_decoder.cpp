@@ -160,6 +160,18 @@ class AdaptiveTree {
 // the shorter ones for the smaller values.
 constexpr std::array<unsigned, 9> kUpperCodes = {0, 0, 0, 1, 3, 8, 12, 24, 16};
 
+// The code is complete, for 64 values: every string of 8 bits begins with a code, so
+// decoding ends within 8 bits.
+constexpr bool IsCompleteFor64(const std::array<unsigned, 9> &counts) {
+    unsigned values = 0, share = 0;
+    for (size_t length = 1; length < counts.size(); ++length) {
+        values += counts[length];
+        share += counts[length] << (8 - length);
+    }
+    return values == 64 && share == 256;
+}
+static_assert(IsCompleteFor64(kUpperCodes));
+
 size_t DecodeDistance(BitInput &in) {
     unsigned code = 0;
     unsigned first = 0; // the first code of the current length
