@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A small -lh1- encoder for the tests of the tool's -lh1- decoder, as no LHA program
-installed here writes that method. Its archives are proven with lhasa (an independent
-decoder) before the tool's decoder is checked against them.
+installed here writes that method from its command line (jlha offers -lh5- to -lh7-).
+Its archives are proven with lhasa (an independent decoder) before the tool's decoder
+is checked against them.
 
     python3 tests/tools/lh1_encoder.py ARCHIVE FILE...
 
