@@ -3,9 +3,9 @@
 
 Every seed is a valid input: level-2 headers with correct checksums, and packed data
 of -lh5-, -lh6- and -lh7- made by jlha (an independent LHA encoder), which also
-stands for -lh4- where its matches stay within 4 KiB, and of -lh1- made by the tool
-tests' encoder (tests/tools/lh1_encoder.py, proven there with lhasa). Run it again only to change
-the seeds; routine fuzzing never writes here.
+stands for -lh4- where its matches stay within 4 KiB, and of -lh1- made by the
+tool tests' encoder (tests/tools/lh1_encoder.py, proven there with lhasa). Run it
+again only to change the seeds; routine fuzzing never writes here.
 """
 import os
 import random
