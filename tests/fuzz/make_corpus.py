@@ -3,8 +3,9 @@
 
 Every seed is a valid input: level-2 headers with correct checksums, and packed data
 of -lh5-, -lh6- and -lh7- made by jlha (an independent LHA encoder), which also
-stands for -lh4- where its matches stay within 4 KiB. Run it again only to change
-the seeds; routine fuzzing never writes here.
+stands for -lh4- where its matches stay within 4 KiB, and of -lh1- made by the
+tool tests' encoder (tests/tools/lh1_encoder.py, proven there with lhasa). Run it
+again only to change the seeds; routine fuzzing never writes here.
 """
 import os
 import random
@@ -16,6 +17,8 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+import lh1_encoder  # noqa: E402
 
 
 def crc16(data):
@@ -125,6 +128,14 @@ def main():
             m, data, p = packed[(method, name)]
             write("decoder", "lh%s_%s" % (method, name.split(".")[0]),
                   decoder_seed(index, name == "readme.txt", data, p))
+
+    # The tool's -lh1- decoder: 3 bytes of size, then the packed data; the last seed
+    # has over 0x8000 symbols, so that its tree is rebuilt.
+    rebuilt = bytes(random.getrandbits(8) for _ in range(34000))
+    for name, data in (("readme", text), ("data", binary), ("small", small),
+                       ("rebuilt", rebuilt)):
+        write("lh1_decoder", "lh1_" + name,
+              struct.pack("<I", len(data))[:3] + lh1_encoder.encode(data))
 
     def member(method, name, dirname=b"", **kw):
         m, data, p = packed[(method, name)]
