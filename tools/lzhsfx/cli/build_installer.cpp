@@ -285,7 +285,7 @@ void AddInputs(ArchiveStream &stream, const std::vector<InputEntry> &entries) {
 }
 
 std::string MemberName(const lzhsfx::ArchiveMember &m) {
-    std::string name;
+    std::string name = m.absolute ? "/" : "";
     for (const std::string &part : m.info.directory) {
         name += part + "/";
     }
