@@ -5,14 +5,12 @@ archive, and what lhasa writes from the archive where lhasa reads it."""
 import os
 import shutil
 import subprocess
-import sys
 import unittest
 from pathlib import Path
 
+import installer  # noqa: F401  (puts the tool's test helpers on the path)
+import lzh_craft
 import winehelper
-
-sys.path.insert(0, str(winehelper.SOURCE_DIR / "tests" / "tools"))
-import lzh_craft  # noqa: E402
 
 STUB = Path(os.environ.get("SFXSTUB", winehelper.build_dir() / "sfxstub.exe"))
 LZHSFX = Path(os.environ.get("LZHSFX", winehelper.SOURCE_DIR / "build" / "host" / "lzhsfx"))
