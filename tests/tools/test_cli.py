@@ -541,6 +541,12 @@ class ForeignArchives(ToolTest):
                 shutil.rmtree(self.tmp / "x")
         big = self.craft("big.lzh", cases[-2][1])
         self.assertIn(" 4400000000 ", lzhsfx("list", big).stdout.decode())
+        # A member left out is listed with the Windows time of its header, as any other.
+        filetime = (1000000000 + 11644473600) * 10**7
+        stamped = self.craft("stamped.lzh", lzh_craft.level2(
+            b"x", name=b"old.bin", method=b"-lh1-", os_id=b"W",
+            records=[(0x41, struct.pack("<QQQ", filetime, filetime, filetime))]))
+        self.assertIn("2001-09-09 01:46:40", lzhsfx("list", stamped).stdout.decode())
 
     def test_damaged_foreign_headers_end_in_a_message_not_a_crash(self):
         # Headers without a CRC, or with a checksum the change keeps, reach every new path of

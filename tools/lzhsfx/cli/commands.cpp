@@ -405,8 +405,7 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
                     s.restore_attributes != 0 ? "restored" : "not restored");
     } else {
         std::printf("archive %s%s\n", Quoted(file).c_str(),
-                    archive.converted() ? " (headers read as the installer would take them wrapped)"
-                                        : "");
+                    archive.converted() ? " (read as --from-archive would wrap it)" : "");
     }
     std::vector<Member> members;
     int faults = ReadMembers(archive, file, &members);

@@ -3,6 +3,7 @@
 // directives applied, no destination path built, no overwrite question.
 #include "stub_archive.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -168,6 +169,18 @@ Member Refused(const lzhsfx::InstallerMember &entry) {
     m.unpacked_size = a.unpacked_size;
     m.time = a.info.time;
     m.creation_time = m.modification_time = m.access_time = a.info.time;
+    if (a.info.windows_times) {
+        // FILETIME counts 100 ns from 1601, Unix seconds from 1970.
+        const auto unix_time = [](uint64_t t) {
+            constexpr uint64_t kFrom1601 = 11644473600;
+            const uint64_t s = t / 10000000;
+            return static_cast<uint32_t>(
+                s < kFrom1601 ? 0 : std::min<uint64_t>(s - kFrom1601, UINT32_MAX));
+        };
+        m.creation_time = unix_time(a.info.windows_times->creation);
+        m.modification_time = unix_time(a.info.windows_times->last_write);
+        m.access_time = unix_time(a.info.windows_times->last_access);
+    }
     m.crc = a.crc;
     m.attribute = a.info.attribute;
     m.refusal = entry.refusal;
