@@ -451,6 +451,17 @@ class ForeignArchives(ToolTest):
         self.assert_read_as_lhasa_reads(archive, folders={"dir", "empty", "os9dir"})
         listing = lzhsfx("list", archive).stdout.decode()
         self.assertIn('comment: "Written on an A500"', listing)
+        # jlha writes level-0/1 directories as -lhd- entries with a separator at the end.
+        self.write("src/d/sub/f.txt", "in a folder")
+        (self.tmp / "src" / "d" / "empty").mkdir()
+        for level in (0, 1):
+            with self.subTest(level=level):
+                made = self.tmp / f"jlha{level}.lzh"
+                r = run("jlha", f"a{level}o5", made, "d", cwd=self.tmp / "src", env=JAPANESE)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                self.assert_read_as_lhasa_reads(made)
+                self.assertEqual(tree_files(self.tmp / f"jlha{level}.installer")[1],
+                                 {"d", "d/empty", "d/sub"})
         self.assertIn("-lhd-           0          0      -  2020-09-13 12:26:40  0000  ----a  "
                       "empty/", listing)
 

@@ -73,6 +73,17 @@ class ForeignInstall(unittest.TestCase):
     def test_each_quirk_installs_what_extract_and_lhasa_write(self):
         cases = {name: lzh_craft.archive(*members) for name, members in ARCHIVES.items()}
         cases["padded"] = lzh_craft.archive(L2(b"padded", name=b"p.txt"), end=PADDED["padded"])
+        # jlha's level-0 and level-1 archives, with an empty folder among the others.
+        source = self.work / "jlha-source"
+        (source / "d" / "empty").mkdir(parents=True)
+        (source / "d" / "sub").mkdir()
+        (source / "d" / "sub" / "f.txt").write_bytes(b"from jlha\r\n")
+        for level in (0, 1):
+            made = self.work / f"jlha{level}.lzh"
+            subprocess.run(["jlha", f"a{level}o5", str(made), "d"], cwd=source, env=UTC,
+                           check=True, capture_output=True)
+            cases[f"jlha{level}"] = made.read_bytes()
+            LHASA_READS.add(f"jlha{level}")
         for name, data in cases.items():
             with self.subTest(name):
                 archive = self.work / f"{name}.lzh"
@@ -96,6 +107,7 @@ class ForeignInstall(unittest.TestCase):
         self.assertEqual(tree(self.work / "os2.dest")["FOLDER"], (None, None))
         self.assertEqual(tree(self.work / "unix.dest")["empty"], (None, None))
         self.assertEqual(tree(self.work / "mac.dest")["Read Me"][0], MACBINARY)
+        self.assertEqual(tree(self.work / "jlha0.dest")["d/empty"], (None, None))
 
     def test_paths_from_the_root_are_installed_there_only_when_asked_for(self):
         archive = self.work / "root.lzh"
