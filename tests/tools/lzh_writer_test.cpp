@@ -9,6 +9,7 @@
 
 #include "archive_reader.h"
 #include "crc16.h"
+#include "installer_archive.h"
 #include "lzh_writer.h"
 #include "reference_decoder.h"
 #include "tool_test_support.h"
@@ -443,6 +444,120 @@ TEST(ArchiveReaderTest, RefusesDamagedHeaders) {
     lzs.method = "-lzs-";
     lzs.info = File("old");
     EXPECT_THROW(lzhsfx::AddArchiveMember(target, lzs, good.data()), LzhError);
+}
+
+// Gives the first header of `a` a new size field and the CRC the stub would check over
+// its first `extent` bytes.
+void Resize(std::vector<uint8_t> &a, size_t size, size_t extent) {
+    a[0] = static_cast<uint8_t>(size);
+    a[1] = static_cast<uint8_t>(size >> 8);
+    const uint16_t crc = HeaderCrc(std::vector<uint8_t>(a.begin(), a.begin() + extent), 27);
+    a[27] = static_cast<uint8_t>(crc);
+    a[28] = static_cast<uint8_t>(crc >> 8);
+}
+
+TEST(ArchiveReaderTest, ReadsAHeaderSizeTwoShortOfItsRecordsAndNoOtherMismatch) {
+    LzhWriter writer;
+    const std::vector<uint8_t> data = Bytes("data after the header");
+    writer.AddFile(File("a.txt"), data.data(), data.size(), Method::kLh5);
+    const std::vector<uint8_t> good = writer.Finish();
+    const size_t header = Get16(good, 0);
+
+    std::vector<uint8_t> short2 = good;
+    Resize(short2, header - 2, header);
+    const std::vector<lzhsfx::ArchiveMember> m = lzhsfx::ReadArchive(short2.data(), short2.size());
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].data_offset, header);
+    EXPECT_EQ(m[0].quirks, std::vector<std::string>{"a header size 2 bytes short of its records"});
+    // The records must still end inside the archive, and 4 short is damage.
+    std::vector<uint8_t> short4 = good;
+    Resize(short4, header - 4, header);
+    EXPECT_THROW(lzhsfx::ReadArchive(short4.data(), short4.size()), LzhError);
+    EXPECT_THROW(lzhsfx::ReadArchive(short2.data(), header - 1), LzhError);
+    // A size beyond the records is padding the installer reads past, as it always was.
+    std::vector<uint8_t> long2 = good;
+    long2.insert(long2.begin() + static_cast<std::ptrdiff_t>(header), {0, 0});
+    Resize(long2, header + 2, header + 2);
+    const std::vector<lzhsfx::ArchiveMember> padded =
+        lzhsfx::ReadArchive(long2.data(), long2.size());
+    ASSERT_EQ(padded.size(), 1u);
+    EXPECT_EQ(padded[0].data_offset, header + 2);
+    EXPECT_TRUE(padded[0].quirks.empty());
+}
+
+TEST(ArchiveReaderTest, ADecodedMemberIsPackedAgainAndChecked) {
+    LzhWriter source;
+    const std::vector<uint8_t> data = TextLike(30000, 13);
+    source.AddFile(File("old.txt", {"docs"}), data.data(), data.size(), Method::kLh5);
+    const std::vector<uint8_t> a = source.Finish();
+    const lzhsfx::ArchiveMember member = lzhsfx::ReadArchive(a.data(), a.size())[0];
+
+    LzhWriter writer;
+    const lzhsfx::MemberResult r = lzhsfx::AddDecodedMember(writer, member, data, Method::kLh7);
+    EXPECT_EQ(r.method, '7');
+    const std::vector<uint8_t> b = writer.Finish();
+    const lzhsfx::ArchiveMember again = lzhsfx::ReadArchive(b.data(), b.size())[0];
+    EXPECT_EQ(again.info.directory, member.info.directory);
+    EXPECT_EQ(again.info.name, "old.txt");
+    EXPECT_EQ(again.crc, member.crc);
+    const std::vector<uint8_t> packed(
+        b.begin() + static_cast<std::ptrdiff_t>(again.data_offset),
+        b.begin() + static_cast<std::ptrdiff_t>(again.data_offset + again.packed_size));
+    EXPECT_EQ(ReferenceDecode('7', packed, data.size()).output, data);
+
+    std::vector<uint8_t> wrong = data;
+    wrong[100] ^= 1;
+    EXPECT_THROW(lzhsfx::AddDecodedMember(writer, member, wrong), LzhError);
+    wrong.resize(data.size() - 1);
+    EXPECT_THROW(lzhsfx::AddDecodedMember(writer, member, wrong), LzhError);
+}
+
+TEST(InstallerArchiveTest, FindsPathsThroughFilesWithoutRegardToAsciiCase) {
+    const auto entry = [](const std::string &name, std::vector<std::string> directory,
+                          bool folder = false) {
+        lzhsfx::InstallerMember e;
+        e.member.info = File(name, std::move(directory));
+        e.member.method = folder ? "-lhd-" : "-lh0-";
+        return e;
+    };
+    lzhsfx::PathConflict c;
+    // Shift-JIS "ア" and "ャ" differ only in a trail byte that is an ASCII letter's.
+    EXPECT_FALSE(lzhsfx::FindPathConflict({entry("\x83\x41", {}), entry("x", {"\x83\x61"}),
+                                           entry("y", {"Docs"}), entry("z", {"docs"}),
+                                           entry("", {"Docs", "sub"}, true)},
+                                          &c));
+    ASSERT_TRUE(lzhsfx::FindPathConflict(
+        {entry("x", {}), entry("Readme", {"Docs"}), entry("in.txt", {"DOCS", "readme"})}, &c));
+    EXPECT_EQ(c.member, 2u);
+    EXPECT_EQ(c.earlier, 1u);
+    EXPECT_TRUE(c.through_file);
+    ASSERT_TRUE(lzhsfx::FindPathConflict({entry("", {"a", "b"}, true), entry("B", {"A"})}, &c));
+    EXPECT_EQ(c.member, 1u);
+    EXPECT_FALSE(c.through_file);
+    // A member left out, and the notice, make nothing.
+    std::vector<lzhsfx::InstallerMember> members = {entry("a", {}), entry("!", {}),
+                                                    entry("x", {"a"}), entry("y", {"!"})};
+    members[0].refusal = "left out";
+    EXPECT_FALSE(lzhsfx::FindPathConflict(members, &c));
+}
+
+TEST(LzhWriterTest, WritesAnAbsolutePathWithALeadingSeparator) {
+    LzhWriter writer;
+    MemberInfo info = File("a.txt", {"Untitled"});
+    info.absolute = true;
+    const uint8_t byte = 'x';
+    writer.AddPacked(info, '0', &byte, 1, 1, lzhsfx::Crc16(&byte, 1));
+    MemberInfo top = File("b.txt");
+    top.absolute = true;
+    writer.AddPacked(top, '0', &byte, 1, 1, lzhsfx::Crc16(&byte, 1));
+    const std::vector<uint8_t> a = writer.Finish();
+    const std::vector<lzhsfx::ArchiveMember> m = lzhsfx::ReadArchive(a.data(), a.size());
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_TRUE(m[0].absolute);
+    EXPECT_EQ(m[0].info.directory, std::vector<std::string>{"Untitled"});
+    EXPECT_TRUE(m[1].absolute);
+    EXPECT_TRUE(m[1].info.directory.empty());
+    EXPECT_TRUE(m[0].quirks.empty());
 }
 
 // ---------------------------------------------------------------------------

@@ -18,6 +18,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
+import lzh_craft
+from lzh_craft import crc16
+
 ROOT = Path(__file__).resolve().parents[2]
 LZHSFX = Path(os.environ.get("LZHSFX", ROOT / "build" / "host" / "lzhsfx"))
 
@@ -26,16 +29,6 @@ FLAGS_AT, RESTORE_AT = SETTINGS_OFFSET + 601, SETTINGS_OFFSET + 602
 TIME = 1600000000  # a fixed time stamp for the inputs
 # jlha stores names in the locale's Japanese code page; UTC keeps level-0/1 times plain.
 JAPANESE = dict(os.environ, LC_ALL="ja_JP.UTF-8", TZ="UTC")
-
-
-def crc16(data):
-    """CRC-16/ARC, table-free."""
-    crc = 0
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
 
 
 def fake_stub(size=3000):
@@ -65,17 +58,8 @@ def text_like(size, seed):
 
 def lzh_member(name, data=b"", method=b"-lh0-", time=TIME, unpacked=None):
     """A level-2 member with the whole path, "/" included, in its file-name record."""
-    records = [(0x00, b"\0\0"), (0x01, name)]
-    size = len(data) if unpacked is None else unpacked
-    head = bytearray(struct.pack("<H5sIIIBBHcH", 0, method, len(data), size, time, 0x20, 2,
-                                 crc16(data), b"W", 3 + len(records[0][1])))
-    crc_at = len(head) + 1
-    for i, (kind, body) in enumerate(records):
-        following = 3 + len(records[i + 1][1]) if i + 1 < len(records) else 0
-        head += bytes([kind]) + body + struct.pack("<H", following)
-    struct.pack_into("<H", head, 0, len(head))
-    struct.pack_into("<H", head, crc_at, crc16(bytes(head)))
-    return bytes(head) + data
+    return lzh_craft.level2(data, name=name, method=method, os_id=b"W", time=time,
+                            unpacked=unpacked)
 
 
 def members_of(archive):
@@ -377,6 +361,251 @@ class FromArchive(ToolTest):
         self.assert_refused(r, "already holds the installer's notice", out=self.tmp / "two.exe")
 
 
+class ForeignArchives(ToolTest):
+    """Archives as the LHA tools of other systems write them: read as lhasa reads them, and
+    wrapped so that the installer writes what `lzhsfx extract` and lhasa write."""
+
+    def craft(self, name, *members, end=b"\0"):
+        path = self.tmp / name
+        path.write_bytes(lzh_craft.archive(*members, end=end))
+        return path
+
+    def lhasa_tree(self, archive):
+        folder = self.tmp / (archive.stem + ".lhasa")
+        folder.mkdir()
+        run("lhasa", "x", archive.resolve(), cwd=folder)
+        return tree_files(folder)
+
+    def extracted(self, source, folder, *expected_warnings):
+        r = lzhsfx("extract", source, "-d", self.tmp / folder)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        for warning in expected_warnings:
+            self.assertIn(warning, r.stderr.decode())
+        return tree_files(self.tmp / folder)
+
+    def assert_read_as_lhasa_reads(self, archive, *build_options, folders=None, warnings=()):
+        """lhasa t and lzhsfx test agree; lhasa x, lzhsfx extract and extract of the installer
+        built from the archive write the same files (and folders, unless lhasa's are given
+        as a subset of `folders`, the tool's)."""
+        self.assertEqual(run("lhasa", "t", archive).returncode, 0)
+        r = lzhsfx("test", archive)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        peer_files, peer_folders = self.lhasa_tree(archive)
+        files, tool_folders = self.extracted(archive, archive.stem + ".tool", *warnings)
+        self.assertEqual(files, peer_files)
+        if folders is None:
+            self.assertEqual(tool_folders, peer_folders)
+        else:
+            self.assertEqual(tool_folders, folders)
+            self.assertLessEqual(peer_folders, folders)
+        setup = self.tmp / (archive.stem + ".exe")
+        r = self.build(setup, "--from-archive", archive, *build_options)
+        self.assertEqual(lzhsfx("test", setup).returncode, 0)
+        installed = self.extracted(setup, archive.stem + ".installer")
+        self.assertEqual(installed, (files, tool_folders))
+        # The installer's own headers, with their CRCs, whatever the archive had.
+        self.assert_peers_pass_archive_part(setup)
+        return r
+
+    def assert_peers_pass_archive_part(self, setup):
+        part = self.tmp / (setup.stem + ".part.lzh")
+        part.write_bytes(archive_part(setup.read_bytes()))
+        self.assertEqual(run("lhasa", "t", part).returncode, 0)
+        for m in members_of(part.read_bytes()):
+            self.assertTrue(m["dir"] == b"" or m["dir"].endswith(b"\xff"), m)
+
+    def test_level2_headers_of_amiga_atari_and_os9_tools(self):
+        # Amiga LhA: a directory name with no separator at its end; Atari LHarc and OS-9 LHa:
+        # no common record; OS-9/68k: a header size 2 short of its records.
+        cases = {
+            "amiga": [lzh_craft.level2(b"hello\n", name=b"hello.txt",
+                                       directory=b"subdir\xffsubdir2", os_id=b"A")],
+            "atari": [lzh_craft.level2(b"no crc", name=b"a.txt", directory=b"d\xff",
+                                       common=False, os_id=b"a"),
+                      lzh_craft.level2(b"second", name=b"b.txt", common=False, os_id=b"a")],
+            "os9": [lzh_craft.level2(b"short", name=b"s.txt", common=False, size_error=-2,
+                                     os_id=b"K"),
+                    lzh_craft.level2(b"two", name=b"t.txt", common=False, size_error=-2,
+                                     os_id=b"K")],
+        }
+        quirks = {"amiga": "a directory name without a separator at its end",
+                  "atari": "no header CRC", "os9": "a header size 2 bytes short of its records"}
+        for name, members in cases.items():
+            with self.subTest(name):
+                archive = self.craft(f"{name}.lzh", *members)
+                self.assert_read_as_lhasa_reads(archive)
+                listing = lzhsfx("list", archive).stdout.decode()
+                self.assertIn(quirks[name], listing)
+        self.assertIn("subdir/subdir2/hello.txt", lzhsfx("list", self.tmp / "amiga.lzh")
+                      .stdout.decode())
+
+    def test_level0_and_level1_directories_and_amiga_comments(self):
+        archive = self.craft(
+            "dirs.lzh",
+            lzh_craft.level0(b"dir/", method=b"-lhd-", attribute=0x10),
+            lzh_craft.level0(b"empty/", method=b"-lh0-"),
+            lzh_craft.level1(b"os9dir\\", method=b"-lh0-", os_id=b"K"),
+            lzh_craft.level0(b"dir/note.txt\0Written on an A500", b"with a comment"),
+            lzh_craft.level1(b"one.txt\0level one", b"one", os_id=b"A"))
+        # lhasa makes no folder of the -lh0- entries; the tool makes all three.
+        self.assert_read_as_lhasa_reads(archive, folders={"dir", "empty", "os9dir"})
+        listing = lzhsfx("list", archive).stdout.decode()
+        self.assertIn('comment: "Written on an A500"', listing)
+        # jlha writes level-0/1 directories as -lhd- entries with a separator at the end.
+        self.write("src/d/sub/f.txt", "in a folder")
+        (self.tmp / "src" / "d" / "empty").mkdir()
+        for level in (0, 1):
+            with self.subTest(level=level):
+                made = self.tmp / f"jlha{level}.lzh"
+                r = run("jlha", f"a{level}o5", made, "d", cwd=self.tmp / "src", env=JAPANESE)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                self.assert_read_as_lhasa_reads(made)
+                self.assertEqual(tree_files(self.tmp / f"jlha{level}.installer")[1],
+                                 {"d", "d/empty", "d/sub"})
+        self.assertIn("-lhd-           0          0      -  2020-09-13 12:26:40  0000  ----a  "
+                      "empty/", listing)
+
+    def test_bytes_after_the_end_mark_are_a_warning_and_left_out(self):
+        for fill in (b"\xe5", b"\0"):
+            with self.subTest(fill=fill):
+                archive = self.craft(f"padded{fill[0]}.lzh",
+                                     lzh_craft.level2(b"padded", name=b"p.txt"),
+                                     end=b"\0" + fill * 301)
+                warning = "301 bytes after the end mark are not part of the archive"
+                r = self.assert_read_as_lhasa_reads(archive, warnings=[warning])
+                self.assertIn(warning + " and are left out", r.stderr.decode())
+                self.assertIn(warning, lzhsfx("test", archive).stderr.decode())
+                self.assertTrue(archive_part((self.tmp / archive.with_suffix(".exe").name)
+                                             .read_bytes()).endswith(b"padded\0"))
+
+    def test_macbinary_members_keep_their_bytes_as_lhasa_does(self):
+        wrapped = lzh_craft.macbinary(b"Read Me", b"A Macintosh text\r", b"resource fork")
+        archive = self.craft("mac.lzh", lzh_craft.level2(wrapped, name=b"Read Me", os_id=b"m"),
+                             lzh_craft.level0(b"Other", wrapped))
+        self.assert_read_as_lhasa_reads(archive)
+        self.assertEqual((self.tmp / "mac.installer" / "Read Me").read_bytes(), wrapped)
+
+    def test_a_folder_stored_as_data_becomes_a_directory_entry(self):
+        # OS/2 LH/2: the folder's extended attributes as a packed member with attribute 0x10.
+        archive = self.craft(
+            "os2.lzh",
+            lzh_craft.level2(b"\0\0\x05EA.TYPE" * 3, name=b"FOLDER", attribute=0x10, os_id=b"2"),
+            lzh_craft.level2(b"inside", name=b"x.txt", directory=b"FOLDER\xff", os_id=b"2"))
+        self.assertIn("which is dropped", lzhsfx("list", archive).stdout.decode())
+        setup = self.tmp / "os2.exe"
+        r = self.build(setup, "--from-archive", archive)
+        self.assertIn('the member "FOLDER/" is a directory with 30 bytes of data', r.stderr.decode())
+        self.assertEqual([m["method"] for m in members_of(archive_part(setup.read_bytes()))],
+                         [b"-lhd-", b"-lh0-"])
+        expected = ({"FOLDER/x.txt": (b"inside", TIME)}, {"FOLDER"})
+        self.assertEqual(self.extracted(archive, "os2.tool"), expected)
+        self.assertEqual(self.extracted(setup, "os2.installer"), expected)
+
+    def test_paths_from_the_root_need_asking_for(self):
+        # MacLHA: "/Untitled/..." paths, which the installer takes from the root of the drive.
+        archive = self.craft(
+            "root.lzh",
+            lzh_craft.level2(b"root", name=b"a.txt", directory=b"\xffUntitled\xff", os_id=b"m"),
+            lzh_craft.level0(b"/Untitled/b.txt", b"level 0"))
+        out = self.tmp / "root.exe"
+        self.assert_refused(self.build(out, "--from-archive", archive, ok=False),
+                            'the member "/Untitled/a.txt" would be installed outside the install '
+                            "folder: its path starts at the root of the drive", out=out)
+        warning = '"/Untitled/a.txt": extracted without its leading "/"'
+        self.assert_read_as_lhasa_reads(archive, "--allow-outside-paths", warnings=[warning])
+        dirs = [m["dir"] for m in members_of(archive_part(out.read_bytes()))]
+        self.assertEqual(dirs, [b"\xffUntitled\xff"] * 2)
+
+    def test_members_the_installer_cannot_take_are_listed_and_refused_by_name(self):
+        methods = [b"-lh1-", b"-lh2-", b"-lh3-", b"-lzs-", b"-lz4-", b"-lz5-", b"-pm0-",
+                   b"-pm1-", b"-pm2-"]
+        cases = [(m.decode(), lzh_craft.level2(b"packed", name=b"old.bin", method=m),
+                  f"it uses the method {m.decode()}, which the installer cannot extract")
+                 for m in methods]
+        cases += [
+            ("level 3", lzh_craft.level3(b"three", name=b"old.bin"),
+             "it has a level-3 header, which the installer cannot read"),
+            ("4.4 GB", lzh_craft.level2(b"\0" * 64, name=b"old.bin", method=b"-lh5-",
+                                        sizes64=(64, 4400000000)),
+             "it is 4400000000 bytes, more than the installer's 32-bit sizes hold"),
+            ("..", lzh_craft.level0(b"../old.bin", b"up"),
+             'its path leads up out of the folder with ".."'),
+        ]
+        for label, member, reason in cases:
+            name = "../old.bin" if label == ".." else "old.bin"
+            with self.subTest(label):
+                archive = self.craft("refused.lzh", lzh_craft.level2(b"fine", name=b"ok.txt"),
+                                     member)
+                listing = lzhsfx("list", archive)
+                self.assertEqual(listing.returncode, 0)
+                line = [l for l in listing.stdout.decode().splitlines() if "old.bin" in l][0]
+                self.assertIn(label if label.startswith("-") else "", line)
+                self.assertIn("not for the installer: " + reason, listing.stdout.decode())
+                out = self.tmp / "refused.exe"
+                self.assert_refused(self.build(out, "--from-archive", archive, ok=False),
+                                    f'"{name}" cannot go into the installer: ' + reason, out=out)
+                for command, what in (("test", "not tested"), ("extract", "not extracted")):
+                    r = lzhsfx(command, archive, "-d", self.tmp / "x") if command == "extract" \
+                        else lzhsfx(command, archive)
+                    self.assert_refused(r, f'"{name}": {what}: {reason}', "1 fault")
+                self.assertEqual(tree_files(self.tmp / "x")[0], {"ok.txt": (b"fine", TIME)})
+                shutil.rmtree(self.tmp / "x")
+        big = self.craft("big.lzh", cases[-2][1])
+        self.assertIn(" 4400000000 ", lzhsfx("list", big).stdout.decode())
+        # A member left out is listed with the Windows time of its header, as any other.
+        filetime = (1000000000 + 11644473600) * 10**7
+        stamped = self.craft("stamped.lzh", lzh_craft.level2(
+            b"x", name=b"old.bin", method=b"-lh1-", os_id=b"W",
+            records=[(0x41, struct.pack("<QQQ", filetime, filetime, filetime))]))
+        self.assertIn("2001-09-09 01:46:40", lzhsfx("list", stamped).stdout.decode())
+
+    def test_damaged_foreign_headers_end_in_a_message_not_a_crash(self):
+        # Headers without a CRC, or with a checksum the change keeps, reach every new path of
+        # the reader: each prefix of the archive and each byte changed ends with status 0 or
+        # 1, not with a report of the sanitizers.
+        original = lzh_craft.archive(
+            lzh_craft.level2(b"one", name=b"a.txt", directory=b"d", common=False,
+                             size_error=-2),
+            lzh_craft.level2(b"\0" * 8, name=b"big", method=b"-lh5-", common=False,
+                             sizes64=(8, 1 << 33)),
+            lzh_craft.level3(b"three", name=b"b.txt"),
+            lzh_craft.level1(b"x\0c", b"11", records=[(0x02, b"dir\xff")]),
+            lzh_craft.level0(b"e/", method=b"-lh0-"))
+        env = dict(os.environ, ASAN_OPTIONS="exitcode=99",
+                   UBSAN_OPTIONS="exitcode=98:halt_on_error=1")
+        archive, out = self.tmp / "damaged.lzh", self.tmp / "damaged.exe"
+        variants = [("test", original[:n]) for n in range(len(original))]
+        for at in range(len(original)):
+            for value, command in ((0xFF, "build"), (original[at] ^ 0x01, "test")):
+                variants.append((command, original[:at] + bytes([value]) + original[at + 1:]))
+        for command, data in variants:
+            archive.write_bytes(data)
+            args = ["--stub", self.stub, "-o", out, "--from-archive"] if command == "build" else []
+            r = lzhsfx(command, *args, archive, env=env)
+            self.assertIn(r.returncode, (0, 1), (data, r.stderr.decode()))
+            if command == "build":
+                self.assertEqual(out.exists(), r.returncode == 0, data)
+                out.unlink(missing_ok=True)
+
+    def test_a_path_through_a_file_an_earlier_member_made_is_refused(self):
+        cases = [
+            ([lzh_craft.level2(b"file", name=b"Tools"),
+              lzh_craft.level2(b"inner", name=b"x.txt", directory=b"tools\xff")],
+             'the member "tools/x.txt" would go into a folder where the earlier member '
+             '"Tools" made a file'),
+            ([lzh_craft.level2(b"inner", name=b"x.txt", directory=b"tools\xff"),
+              lzh_craft.level2(b"file", name=b"TOOLS")],
+             'the member "TOOLS" would be a file where the earlier member "tools/x.txt" made '
+             "a folder"),
+        ]
+        for members, message in cases:
+            with self.subTest(message):
+                archive = self.craft("clash.lzh", *members)
+                out = self.tmp / "clash.exe"
+                self.assert_refused(self.build(out, "--from-archive", archive, ok=False),
+                                    message, "the installer could not create it", out=out)
+
+
 class Encodings(ToolTest):
     """Names, texts and settings are taken as UTF-8 and stored as Shift-JIS, never replaced."""
 
@@ -640,11 +869,13 @@ class ExtractSafety(ToolTest):
         r = lzhsfx("extract", archive, "-d", self.tmp / "deep" / "out")
         err = r.stderr.decode()
         self.assertEqual(r.returncode, 1, err)
-        self.assertEqual(err.count("not extracted"), len(evil))
+        # A path from the root is taken below the folder, as tar and lhasa take it.
+        self.assertEqual(err.count("not extracted"), len(evil) - 1)
+        self.assertIn('"/abs.txt": extracted without its leading "/"', err)
         self.assertEqual((self.tmp / "deep" / "out" / "sub" / "ok.txt").read_bytes(), b"good")
         written = sorted(p.relative_to(self.tmp).as_posix() for p in self.tmp.rglob("*"))
-        self.assertEqual(written, ["deep", "deep/out", "deep/out/sub", "deep/out/sub/ok.txt",
-                                   "evil.lzh", "stub.exe"])
+        self.assertEqual(written, ["deep", "deep/out", "deep/out/abs.txt", "deep/out/sub",
+                                   "deep/out/sub/ok.txt", "evil.lzh", "stub.exe"])
 
     def test_symbolic_links_in_the_folder_are_not_followed(self):
         archive = self.tmp / "link.lzh"
@@ -749,10 +980,12 @@ class WalkFaults(ToolTest):
     """Members the peers accept but the installer's walk would misread are faults."""
 
     def test_data_the_installer_would_not_pass_over_is_a_fault(self):
-        archive = self.tmp / "odd.lzh"
-        archive.write_bytes(lzh_member(b"dir/", b"12345", method=b"-lhd-") +
-                            lzh_member(b"short.txt", b"abc", unpacked=5) +
-                            lzh_member(b"after.txt", b"fine") + b"\0")
+        members = (lzh_member(b"dir/", b"12345", method=b"-lhd-") +
+                   lzh_member(b"short.txt", b"abc", unpacked=5) +
+                   lzh_member(b"after.txt", b"fine") + b"\0")
+        stub = bytearray(fake_stub())
+        struct.pack_into("<I", stub, SETTINGS_OFFSET, len(stub))
+        archive = self.write("odd.exe", bytes(stub) + members)
         r = lzhsfx("test", archive)
         err = r.stderr.decode()
         self.assertEqual(r.returncode, 1, err)

@@ -4,8 +4,12 @@ come from an archive another encoder made; headers can be damaged on purpose."""
 
 import struct
 import subprocess
+import sys
 from dataclasses import dataclass, field
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from lzh_craft import crc16  # noqa: E402,F401  (CRC-16/ARC, shared with the tool's tests)
 
 SETTINGS_OFFSET = 512
 SETTINGS_SIZE = 603
@@ -13,15 +17,6 @@ EPOCH_1601 = 116444736000000000  # FILETIME of 1970-01-01
 
 # Flags bits of the settings record.
 AUTO_START, OVERWRITE_SILENTLY, ARCHIVE_CHECKSUM, ASK_OFF = 0x01, 0x02, 0x04, 0x08
-
-
-def crc16(data, crc=0):
-    """CRC-16/ARC, bit by bit."""
-    for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return crc
 
 
 def sjis(text):

@@ -12,6 +12,7 @@ import unittest
 from pathlib import Path
 
 import installer
+import lzh_craft
 import winehelper
 from installer import Member
 
@@ -237,6 +238,36 @@ class Refusals(unittest.TestCase):
                 self.assertIn(b"would name another place", err)
                 self.assertEqual({p.name for p in self.work.iterdir()}, {"out", "plain.lzh"})
                 self.assertEqual(list((self.work / "out").iterdir()), [])
+
+
+class ForeignArchive(unittest.TestCase):
+    def test_both_tools_read_and_wrap_an_archive_of_other_systems_alike(self):
+        work = root / "foreign"
+        shutil.rmtree(work, ignore_errors=True)
+        work.mkdir()
+        (work / "old.lzh").write_bytes(lzh_craft.archive(
+            lzh_craft.level2(b"amiga", name=b"a.txt", directory=b"sub\xffdir", os_id=b"A"),
+            lzh_craft.level2(b"os9", name=b"b.txt", common=False, size_error=-2, os_id=b"K"),
+            lzh_craft.level0(b"empty/", method=b"-lh0-"),
+            lzh_craft.level2(b"EA", name=b"OS2DIR", attribute=0x10, os_id=b"2"),
+            end=b"\0" + b"\xe5" * 40))
+        (work / "lh1.lzh").write_bytes(lzh_craft.archive(
+            lzh_craft.level2(b"x", name=b"old.bin", method=b"-lh1-")))
+        for command in ("list", "test"):
+            for archive in ("old.lzh", "lh1.lzh"):
+                with self.subTest(command=command, archive=archive):
+                    result = windows_tool(command, archive, cwd=work)
+                    self.assertEqual(result, host_tool(command, archive, cwd=work))
+                    self.assertEqual(result[0], 0 if archive == "old.lzh" else
+                                     (0 if command == "list" else 1))
+        windows = windows_tool("build", "-o", "win.exe", "--stub", wine.windows_path(STUB),
+                               "--from-archive", "old.lzh", cwd=work)
+        host = host_tool("build", "-o", "host.exe", "--stub", STUB, "--from-archive", "old.lzh",
+                         cwd=work)
+        self.assertEqual(windows, host)
+        self.assertEqual(windows[0], 0)
+        self.assertIn(b"40 bytes after the end mark", windows[2])
+        self.assertEqual((work / "win.exe").read_bytes(), (work / "host.exe").read_bytes())
 
 
 if __name__ == "__main__":

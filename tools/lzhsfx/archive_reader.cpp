@@ -3,7 +3,12 @@
 // the fixed part; level 1 adds extended records behind the fixed part, whose sizes
 // its packed-size field includes. Level 2 begins with a 2-byte size of the whole
 // header, stores Unix seconds and guards the header with a CRC in its common
-// record.
+// record. Level 3 is level 2 with 4-byte sizes: the header's at offset 24, and each
+// record's.
+//
+// The LHA tools of other systems write headers the installer would read otherwise
+// than they mean: these are read as lhasa reads them, and each such header says in
+// `quirks` how it differs.
 #include "archive_reader.h"
 
 #include <algorithm>
@@ -35,9 +40,21 @@ bool IsLeadByte(uint8_t b) {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
+bool IsSeparator(uint8_t b) {
+    return b == '/' || b == '\\' || b == kSeparator;
+}
+
+// How a stored path begins and ends.
+struct PathShape {
+    bool leading = false;  // with a separator
+    bool trailing = false; // with a separator outside a double-byte character
+};
+
 // Appends the components of `path` to `parts`, cutting at '/', '\' and 0xFF and
 // dropping empty and "." components.
-void SplitPath(const std::string &path, bool shift_jis, std::vector<std::string> &parts) {
+PathShape SplitPath(const std::string &path, bool shift_jis, std::vector<std::string> &parts) {
+    PathShape shape;
+    shape.leading = !path.empty() && IsSeparator(static_cast<uint8_t>(path[0]));
     std::string part;
     auto finish = [&] {
         if (!part.empty() && part != ".") {
@@ -47,16 +64,19 @@ void SplitPath(const std::string &path, bool shift_jis, std::vector<std::string>
     };
     for (size_t i = 0; i < path.size(); ++i) {
         const uint8_t b = static_cast<uint8_t>(path[i]);
+        shape.trailing = false;
         if (shift_jis && IsLeadByte(b) && i + 1 < path.size()) {
             part += path.substr(i, 2);
             ++i;
-        } else if (b == '/' || b == '\\' || b == kSeparator) {
+        } else if (IsSeparator(b)) {
             finish();
+            shape.trailing = true;
         } else {
             part.push_back(static_cast<char>(b));
         }
     }
     finish();
+    return shape;
 }
 
 // Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
@@ -82,7 +102,7 @@ uint32_t DosTimeToUnix(uint32_t dos, int32_t offset) {
     return static_cast<uint32_t>(std::min<int64_t>(std::max<int64_t>(t, 0), UINT32_MAX));
 }
 
-// What the extended records of a level-1 or level-2 header say.
+// What the extended records of a header say.
 struct Records {
     bool has_name = false, has_directory = false, has_crc = false;
     std::string name, directory;
@@ -94,20 +114,28 @@ struct Records {
     uint32_t unix_time = 0;
     bool has_windows_times = false;
     FileTimes windows_times;
+    bool has_sizes64 = false;
+    uint64_t packed64 = 0, unpacked64 = 0;
 };
 
+size_t GetSize(const uint8_t *p, size_t width) {
+    return width == 2 ? Get16(p) : Get32(p);
+}
+
 // Reads the chain of extended records that starts with the size field at `at` and
-// whose records lie in data[at + 2, limit). Returns the offset after the chain's
-// last record. `header` is where the header starts, for CRC offsets and messages.
-size_t ReadRecords(const uint8_t *data, size_t header, size_t at, size_t limit, Records &records) {
-    size_t next_size = Get16(data + at);
-    size_t pos = at + 2;
+// whose records lie in data[at + width, limit); `width` is the size fields' width, 2
+// or 4 (level 3). Returns the offset after the chain's last record. `header` is where
+// the header starts, for CRC offsets and messages.
+size_t ReadRecords(const uint8_t *data, size_t header, size_t at, size_t limit, size_t width,
+                   Records &records) {
+    size_t next_size = GetSize(data + at, width);
+    size_t pos = at + width;
     while (next_size != 0) {
-        if (next_size < 3 || next_size > limit - pos) {
+        if (next_size < 1 + width || next_size > limit - pos) {
             Fail(header, "an extended record that does not fit");
         }
         const uint8_t *record = data + pos;
-        const size_t length = next_size - 3; // data bytes after the type
+        const size_t length = next_size - 1 - width; // data bytes after the type
         const std::string bytes(reinterpret_cast<const char *>(record + 1), length);
         switch (record[0]) {
         case 0x00:
@@ -137,6 +165,13 @@ size_t ReadRecords(const uint8_t *data, size_t header, size_t at, size_t limit, 
                 records.windows_times = {Get64(record + 1), Get64(record + 9), Get64(record + 17)};
             }
             break;
+        case 0x42:
+            if (length >= 16) {
+                records.has_sizes64 = true;
+                records.packed64 = Get64(record + 1);
+                records.unpacked64 = Get64(record + 9);
+            }
+            break;
         case 0x54:
             if (length >= 4) {
                 records.has_unix_time = true;
@@ -146,10 +181,79 @@ size_t ReadRecords(const uint8_t *data, size_t header, size_t at, size_t limit, 
         default:
             break;
         }
-        next_size = Get16(record + next_size - 2);
-        pos += length + 3;
+        next_size = GetSize(record + next_size - width, width);
+        pos += length + 1 + width;
     }
     return pos;
+}
+
+// Checks the header CRC of the header data[pos, end), when it has one.
+void CheckHeaderCrc(const uint8_t *data, size_t pos, size_t end, const Records &records,
+                    ArchiveMember &member) {
+    if (!records.has_crc) {
+        member.quirks.push_back("no header CRC");
+        return;
+    }
+    if (records.crc_offset + 2 > end - pos) {
+        Fail(pos, "a header CRC outside the header");
+    }
+    std::vector<uint8_t> copy(data + pos, data + end);
+    copy[records.crc_offset] = copy[records.crc_offset + 1] = 0;
+    if (Crc16(copy.data(), copy.size()) != records.header_crc) {
+        Fail(pos, "a header CRC mismatch");
+    }
+}
+
+std::string Plural(uint64_t n, const char *unit) {
+    return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
+}
+
+// Sets the member's path from the stored directory and file names.
+void SetPath(const std::string &directory, std::string name, const ReadOptions &options,
+             ArchiveMember &member) {
+    const size_t zero = name.find('\0');
+    if (zero != std::string::npos) {
+        member.comment = name.substr(zero + 1);
+        name.resize(zero);
+        member.quirks.push_back("a comment after the name");
+    }
+    std::vector<std::string> parts;
+    const PathShape folder = SplitPath(directory, options.shift_jis, parts);
+    std::vector<std::string> name_parts;
+    const PathShape file = SplitPath(name, options.shift_jis, name_parts);
+    member.absolute = directory.empty() ? file.leading : folder.leading;
+    if (member.header_level >= 2 && !directory.empty() && !folder.trailing) {
+        member.quirks.push_back("a directory name without a separator at its end");
+    }
+    bool folder_entry = member.method == "-lhd-";
+    if (folder_entry && member.packed_size != 0) {
+        member.dropped_data = member.packed_size;
+        member.quirks.push_back("a directory entry with " + Plural(member.packed_size, "byte") +
+                                " of data, which is dropped");
+    } else if (!folder_entry && (member.info.attribute & 0x10) != 0) {
+        // OS/2 LH/2 keeps a folder's extended attributes as the data of its entry.
+        folder_entry = true;
+        member.dropped_data = member.packed_size;
+        member.quirks.push_back(member.packed_size == 0
+                                    ? "a directory stored as " + member.method
+                                    : "a directory stored with " +
+                                          Plural(member.unpacked_size, "byte") +
+                                          " of data (its extended attributes), which is dropped");
+    } else if (!folder_entry && file.trailing && member.packed_size == 0 &&
+               member.unpacked_size == 0) {
+        folder_entry = true;
+        member.quirks.push_back("a directory stored as " + member.method +
+                                " with a name ending in a separator");
+    }
+    if (folder_entry) {
+        member.method = "-lhd-";
+        parts.insert(parts.end(), name_parts.begin(), name_parts.end());
+    } else if (!name_parts.empty()) {
+        member.info.name = name_parts.back();
+        name_parts.pop_back();
+        parts.insert(parts.end(), name_parts.begin(), name_parts.end());
+    }
+    member.info.directory = parts;
 }
 
 // Reads the header at `pos` into `member`; returns the offset of the next header.
@@ -160,6 +264,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
         Fail(pos, "a truncated fixed part");
     }
     const uint8_t *h = data + pos;
+    member.header_offset = pos;
     member.header_level = h[20];
     member.method.assign(reinterpret_cast<const char *>(h + 2), 5);
     if (member.method[0] != '-' || member.method[4] != '-') {
@@ -197,7 +302,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
             if (22 + name_length + 5 > total) {
                 Fail(pos, "a truncated header");
             }
-            data_offset = ReadRecords(data, pos, pos + total - 2, size, records);
+            data_offset = ReadRecords(data, pos, pos + total - 2, size, 2, records);
             const uint64_t records_size = data_offset - (pos + total);
             if (records_size > packed) {
                 Fail(pos, "extended records larger than the packed size");
@@ -210,17 +315,37 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
             Fail(pos, "a truncated header");
         }
         crc = static_cast<uint16_t>(Get16(h + 21));
-        ReadRecords(data, pos, pos + 24, pos + total, records);
-        if (records.has_crc) {
-            std::vector<uint8_t> copy(h, h + total);
-            copy[records.crc_offset] = copy[records.crc_offset + 1] = 0;
-            if (Crc16(copy.data(), copy.size()) != records.header_crc) {
-                Fail(pos, "a header CRC mismatch");
+        size_t end = ReadRecords(data, pos, pos + 24, size, 2, records);
+        if (end > pos + total) {
+            // OS-9/68k LHa counts the header 2 bytes short; its records say where it ends.
+            if (end - (pos + total) != 2) {
+                Fail(pos, "extended records beyond the header size");
             }
+            member.quirks.push_back("a header size 2 bytes short of its records");
+        } else {
+            end = pos + total;
         }
+        CheckHeaderCrc(data, pos, end, records, member);
+        data_offset = end;
+    } else if (member.header_level == 3) {
+        if (left < 32 || Get16(h) != 4) {
+            Fail(pos, "a truncated header");
+        }
+        const size_t total = Get32(h + 24);
+        if (total > left || total < 32) {
+            Fail(pos, "a truncated header");
+        }
+        crc = static_cast<uint16_t>(Get16(h + 21));
+        ReadRecords(data, pos, pos + 28, pos + total, 4, records);
+        CheckHeaderCrc(data, pos, pos + total, records, member);
         data_offset = pos + total;
     } else {
         Fail(pos, "header level " + std::to_string(member.header_level));
+    }
+    if (records.has_sizes64) {
+        packed = records.packed64;
+        member.unpacked_size = records.unpacked64;
+        member.quirks.push_back("64-bit sizes");
     }
 
     if (packed > size - data_offset) {
@@ -229,7 +354,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
     member.packed_size = packed;
     member.crc = crc;
     member.data_offset = data_offset;
-    member.info.time = member.header_level == 2 ? Get32(h + 15)
+    member.info.time = member.header_level >= 2 ? Get32(h + 15)
                        : records.has_unix_time  ? records.unix_time
                                                 : DosTimeToUnix(dos_time, options.dos_time_offset);
     if (records.has_attribute) {
@@ -238,27 +363,16 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
     if (records.has_windows_times) {
         member.info.windows_times = records.windows_times;
     }
-
-    std::vector<std::string> parts;
-    SplitPath(records.has_directory ? records.directory : std::string(), options.shift_jis, parts);
-    std::vector<std::string> name_parts;
-    SplitPath(records.has_name ? records.name : fixed_name, options.shift_jis, name_parts);
-    if (member.method == "-lhd-") {
-        parts.insert(parts.end(), name_parts.begin(), name_parts.end());
-    } else if (!name_parts.empty()) {
-        member.info.name = name_parts.back();
-        name_parts.pop_back();
-        parts.insert(parts.end(), name_parts.begin(), name_parts.end());
-    }
-    member.info.directory = parts;
+    SetPath(records.has_directory ? records.directory : std::string(),
+            records.has_name ? records.name : fixed_name, options, member);
+    member.info.absolute = member.absolute;
     return data_offset + packed;
 }
 
 } // namespace
 
-std::vector<ArchiveMember> ReadArchive(const uint8_t *data, size_t size,
-                                       const ReadOptions &options) {
-    std::vector<ArchiveMember> members;
+ArchiveContents ReadArchiveContents(const uint8_t *data, size_t size, const ReadOptions &options) {
+    ArchiveContents contents;
     size_t pos = 0;
     // A zero byte is the end mark; a level-2 header whose size is a multiple of 256
     // also starts with one, and is told apart by its level byte.
@@ -266,23 +380,77 @@ std::vector<ArchiveMember> ReadArchive(const uint8_t *data, size_t size,
            (data[pos] != 0 || (size - pos >= 22 && data[pos + 20] == 2 && data[pos + 1] != 0))) {
         ArchiveMember member;
         pos = ReadHeader(data, size, pos, options, member);
-        members.push_back(std::move(member));
+        contents.members.push_back(std::move(member));
     }
-    return members;
+    contents.end = pos;
+    if (pos < size) {
+        // The end mark, and a second zero byte of a two-byte one.
+        ++pos;
+        if (pos + 1 == size && data[pos] == 0) {
+            ++pos;
+        }
+    }
+    contents.trailing = size - pos;
+    return contents;
+}
+
+std::vector<ArchiveMember> ReadArchive(const uint8_t *data, size_t size,
+                                       const ReadOptions &options) {
+    return ReadArchiveContents(data, size, options).members;
+}
+
+std::string InstallerRefusal(const ArchiveMember &member) {
+    const std::string &m = member.method;
+    if (member.header_level > 2) {
+        return "it has a level-" + std::to_string(member.header_level) +
+               " header, which the installer cannot read";
+    }
+    if (m != "-lhd-" && m != "-lh0-" &&
+        !(m.compare(0, 3, "-lh") == 0 && m[3] >= '4' && m[3] <= '7')) {
+        return "it uses the method " + m + ", which the installer cannot extract";
+    }
+    if (m == "-lhd-") {
+        return "";
+    }
+    if (member.unpacked_size > 0xFFFFFFFF || member.packed_size > 0xFFFFFFFF) {
+        return "it is " + std::to_string(member.unpacked_size) +
+               " bytes, more than the installer's 32-bit sizes hold";
+    }
+    if (member.unpacked_size > 0x7FFFFFFF) {
+        return "it is " + std::to_string(member.unpacked_size) +
+               " bytes; the installer holds members below 2 GiB";
+    }
+    if (m == "-lh0-" && member.packed_size != member.unpacked_size) {
+        return "it is stored (-lh0-) with a packed size of " + std::to_string(member.packed_size) +
+               " but a size of " + std::to_string(member.unpacked_size);
+    }
+    return "";
 }
 
 MemberResult AddArchiveMember(LzhWriter &writer, const ArchiveMember &member,
                               const uint8_t *archive) {
-    const std::string &m = member.method;
-    if (m == "-lhd-") {
+    const std::string refusal = InstallerRefusal(member);
+    if (!refusal.empty()) {
+        throw LzhError(refusal);
+    }
+    if (member.method == "-lhd-") {
         return writer.AddDirectory(member.info);
     }
-    if (m.size() == 5 && m.compare(0, 3, "-lh") == 0 &&
-        (m[3] == '0' || (m[3] >= '4' && m[3] <= '7'))) {
-        return writer.AddPacked(member.info, m[3], archive + member.data_offset, member.packed_size,
-                                member.unpacked_size, member.crc);
+    return writer.AddPacked(member.info, member.method[3], archive + member.data_offset,
+                            member.packed_size, static_cast<uint32_t>(member.unpacked_size),
+                            member.crc);
+}
+
+MemberResult AddDecodedMember(LzhWriter &writer, const ArchiveMember &member,
+                              const std::vector<uint8_t> &data, Method method) {
+    if (data.size() != member.unpacked_size) {
+        throw LzhError("it decodes to " + std::to_string(data.size()) + " bytes, the header says " +
+                       std::to_string(member.unpacked_size));
     }
-    throw LzhError("archive: method " + m + " cannot be extracted by the stub");
+    if (Crc16(data.data(), data.size()) != member.crc) {
+        throw LzhError("its data does not match the CRC of its header");
+    }
+    return writer.AddFile(member.info, data.data(), data.size(), method);
 }
 
 } // namespace lzhsfx

@@ -90,7 +90,7 @@ std::string Bytes64(uint64_t v) {
 // `special` allows the names of the notice and the directives.
 std::vector<uint8_t> MakeHeader(const MemberInfo &info, char method, uint64_t packed_size,
                                 uint64_t unpacked_size, uint16_t crc, bool special) {
-    std::string directory;
+    std::string directory = info.absolute ? std::string(1, static_cast<char>(kSeparator)) : "";
     for (const std::string &part : info.directory) {
         CheckComponent(part, "directory");
         directory += part;

@@ -45,6 +45,9 @@ struct MemberInfo {
     uint8_t attribute = 0x20;
     // Creation, last write and last access; when absent all three are `time`.
     std::optional<FileTimes> windows_times;
+    // The path starts with a separator: the installer takes it from the root of the
+    // destination's drive instead of the install folder.
+    bool absolute = false;
 };
 
 // What became of one added member.

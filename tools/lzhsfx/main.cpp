@@ -31,8 +31,12 @@ folders become directory entries), or of an existing archive.
                            is stored)
   --level 1-9              encoder effort (default 6)
   --threads N              compressing threads (default: one per processor)
-  --from-archive FILE      wrap an existing .lzh: level-2 headers as they stand,
-                           level-0/1 headers rewritten as level 2, data unchanged
+  --from-archive FILE      wrap an existing .lzh: level-2 headers as they stand
+                           when the installer reads them so, any other headers
+                           rewritten as the installer's level 2; data unchanged
+                           (a MacBinary header in front of it included)
+  --allow-outside-paths    with --from-archive: keep members whose paths start at
+                           the root of a drive, which the installer honours
   --notice FILE            a UTF-8 text the installer shows first, in a Yes/No box
   --directives FILE        a UTF-8 text of setup directives ($WindowTitle= ...)
   --verify                 decode the written installer before keeping it
@@ -169,6 +173,8 @@ int Build(Arguments &args) {
         } else if (a == "--from-archive") {
             o.from_archive = args.Value(a);
             from_archive = true;
+        } else if (a == "--allow-outside-paths") {
+            o.allow_outside = true;
         } else if (a == "--notice") {
             o.notice_file = args.Value(a);
         } else if (a == "--directives") {

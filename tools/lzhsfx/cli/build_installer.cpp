@@ -285,16 +285,16 @@ void AddInputs(ArchiveStream &stream, const std::vector<InputEntry> &entries) {
 }
 
 std::string MemberName(const lzhsfx::ArchiveMember &m) {
-    std::string name;
+    std::string name = m.absolute ? "/" : "";
     for (const std::string &part : m.info.directory) {
         name += part + "/";
     }
     return ShowShiftJis(name + m.info.name);
 }
 
-// Adds the members of an existing archive: a level-2 archive as it stands, one with
-// level-0 or level-1 headers rewritten with level-2 headers and the packed data as it
-// is.
+// Adds the members of an existing archive: as they stand when the installer reads
+// them so, else rewritten with its own level-2 headers and the packed data as it is.
+// Every member must land where `lzhsfx extract` puts it.
 void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
     const std::string &path = options.from_archive;
     const std::vector<uint8_t> data = ReadFile(path, "archive");
@@ -305,64 +305,62 @@ void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
     }
     lzhsfx::ReadOptions read_options;
     read_options.dos_time_offset = options.dos_time_offset;
-    std::vector<lzhsfx::ArchiveMember> members;
+    lzhsfx::InstallerArchive archive;
     try {
-        members = lzhsfx::ReadArchive(data.data(), data.size(), read_options);
+        archive = lzhsfx::ForInstaller(data.data(), data.size(), read_options);
     } catch (const lzhsfx::LzhError &e) {
         throw Failure(Quoted(path) + ": " + e.what());
     }
-    bool level2 = true;
-    uint16_t checksum = 0;
-    for (const lzhsfx::ArchiveMember &m : members) {
-        const std::string name = MemberName(m);
-        const std::string &method = m.method;
-        if (method != "-lh0-" && method != "-lhd-" &&
-            !(method.compare(0, 3, "-lh") == 0 && method[3] >= '4' && method[3] <= '7' &&
-              method[4] == '-')) {
-            throw Failure(Quoted(path) + ": the member " + Quoted(name) + " uses the method " +
-                          ShowShiftJis(method) + ", which the installer cannot extract");
+    const auto member = [&](size_t i) {
+        return Quoted(path) + ": the member " + Quoted(MemberName(archive.members[i].member));
+    };
+    for (size_t i = 0; i < archive.members.size(); ++i) {
+        const lzhsfx::ArchiveMember &m = archive.members[i].member;
+        if (!archive.members[i].refusal.empty()) {
+            throw Failure(member(i) + " cannot go into the installer: " +
+                          ShowShiftJis(archive.members[i].refusal));
         }
-        for (const std::string &part : m.info.directory) {
-            if (part == "..") {
-                throw Failure(Quoted(path) + ": the member " + Quoted(name) +
-                              " leads out of its folder");
-            }
+        const std::string outside = lzhsfx::OutsideReason(m);
+        if (!outside.empty() && !options.allow_outside) {
+            throw Failure(member(i) + " would be installed outside the install folder: " + outside +
+                          " (--allow-outside-paths keeps such paths)");
         }
-        if (m.info.directory.empty() && !m.info.name.empty() &&
+        if (m.info.directory.empty() && !m.absolute &&
             ((m.info.name == "!" && !options.notice_file.empty()) ||
              (m.info.name == "$" && !options.directives_file.empty()))) {
             throw Failure(Quoted(path) + " already holds the installer's " +
                           (m.info.name == "!" ? "notice" : "directives") + " (member " +
                           Quoted(m.info.name) + ")");
         }
-        level2 = level2 && m.header_level == 2;
-        checksum ^= m.crc;
     }
-    if (level2) {
-        for (const lzhsfx::ArchiveMember &m : members) {
-            // The installer reads a directory entry's data as nothing and a stored
-            // member's as its unpacked size: anything else would shift every later header.
-            if ((m.method == "-lhd-" && m.packed_size != 0) ||
-                (m.method == "-lh0-" && m.packed_size != m.unpacked_size)) {
-                throw Failure(Quoted(path) + ": the member " + Quoted(MemberName(m)) +
-                              " has a packed size the installer would misread");
-            }
-        }
-        const size_t end =
-            members.empty() ? 0 : members.back().data_offset + members.back().packed_size;
-        stream.AddRaw(data.data(), end, checksum, members.size());
-        return;
+    lzhsfx::PathConflict conflict;
+    if (lzhsfx::FindPathConflict(archive.members, &conflict)) {
+        const std::string earlier = Quoted(MemberName(archive.members[conflict.earlier].member));
+        throw Failure(
+            member(conflict.member) +
+            (conflict.through_file
+                 ? " would go into a folder where the earlier member " + earlier + " made a file"
+                 : " would be a file where the earlier member " + earlier + " made a folder") +
+            "; the installer could not create it");
     }
-    lzhsfx::LzhWriter writer;
-    for (const lzhsfx::ArchiveMember &m : members) {
-        try {
-            lzhsfx::AddArchiveMember(writer, m, data.data());
-        } catch (const lzhsfx::LzhError &e) {
-            throw Failure(Quoted(path) + ": the member " + Quoted(MemberName(m)) + ": " + e.what());
+    for (size_t i = 0; i < archive.members.size(); ++i) {
+        if (archive.members[i].member.dropped_data != 0) {
+            PrintWarning(member(i) + " is a directory with " +
+                         std::to_string(archive.members[i].member.dropped_data) +
+                         " bytes of data (extended attributes, as OS/2 keeps them): made a "
+                         "directory entry without them");
         }
     }
-    const std::vector<uint8_t> bytes = writer.Finish();
-    stream.AddRaw(bytes.data(), bytes.size() - 1, writer.Checksum(), members.size());
+    if (archive.trailing != 0) {
+        PrintWarning(Quoted(path) + ": " + std::to_string(archive.trailing) +
+                     " bytes after the end mark are not part of the archive and are left out");
+    }
+    if (archive.as_stored) {
+        stream.AddRaw(data.data(), archive.end, archive.checksum, archive.members.size());
+    } else {
+        stream.AddRaw(archive.rewritten.data(), archive.rewritten.size() - 1, archive.checksum,
+                      archive.members.size());
+    }
 }
 
 // Walks the written file with the stub's reader; with `full`, decodes it too.

@@ -20,6 +20,9 @@ struct BuildOptions {
     std::string notice_file;
     std::string directives_file;
     std::string from_archive;
+    // Members of the archive whose paths start at a drive's root or with a drive letter
+    // are kept as they are, for the installer to honour.
+    bool allow_outside = false;
     std::vector<std::string> paths;
     bool verify = false;
     int32_t dos_time_offset = 0; // of level-0/1 archives' times, seconds east of UTC

@@ -78,9 +78,9 @@ std::string FlagNames(uint8_t flags) {
 // Reads the headers and says what the stub found wrong; returns the faults so far.
 int ReadMembers(StubArchive &archive, const std::string &file, std::vector<Member> *members) {
     int faults = 0;
-    for (const std::string &f : archive.conversion_faults()) {
-        PrintError(Quoted(file) + ": " + ShowShiftJis(f));
-        ++faults;
+    if (archive.trailing() != 0) {
+        PrintWarning(Quoted(file) + ": " + std::to_string(archive.trailing()) +
+                     " bytes after the end mark are not part of the archive");
     }
     if (!archive.ReadHeaders(members)) {
         const uint64_t at = members->empty()
@@ -122,7 +122,7 @@ int CheckChecksum(StubArchive &archive, const std::string &file,
 uint64_t TotalSize(const std::vector<Member> &members) {
     uint64_t total = 0;
     for (const Member &m : members) {
-        total += m.method == 'd' ? 0 : m.unpacked_size;
+        total += m.method == 'd' || !m.refusal.empty() ? 0 : m.unpacked_size;
     }
     return total;
 }
@@ -152,6 +152,16 @@ class DecodeProgress {
   private:
     Progress progress_;
 };
+
+// Says why the installer cannot take a member; returns 1 when it cannot.
+int Refusal(const std::string &file, const Member &m, const char *what) {
+    if (m.refusal.empty()) {
+        return 0;
+    }
+    PrintError(Quoted(file) + ": " + Quoted(ShowName(m)) + ": " + what + ": " +
+               ShowShiftJis(m.refusal));
+    return 1;
+}
 
 // Checks one decoded member; returns its faults.
 int CheckDecoded(const std::string &file, const Member &m, const DecodeResult &r) {
@@ -205,12 +215,10 @@ void CheckText(const std::string &file, const Member &m, const std::string &text
 
 // Splits a member path into the components it names under the destination, in UTF-8,
 // or says why it would leave the destination folder.
-bool SafeComponents(const std::string &path, std::vector<std::string> *parts,
+bool SafeComponents(std::string path, std::vector<std::string> *parts,
                     std::vector<std::string> *sjis_parts, std::string *why) {
-    if (!path.empty() && path[0] == '/') {
-        *why = "it is an absolute path";
-        return false;
-    }
+    // A path from the root is taken below the folder, as tar and lhasa take it.
+    path.erase(0, path.find_first_not_of('/'));
     const unsigned char first = static_cast<unsigned char>(path.empty() ? 0 : path[0]);
     if (path.size() >= 2 && path[1] == ':' && first < 0x80) {
         *why = "it starts with a drive letter";
@@ -286,17 +294,23 @@ std::string Joined(const std::vector<std::string> &parts, const char *separator)
 class Extractor {
   public:
     Extractor(StubArchive &archive, const std::string &file, const platform::Folder &root,
-              bool force)
-        : archive_(archive), file_(file), root_(root), force_(force) {}
+              const std::string &folder, bool force)
+        : archive_(archive), file_(file), root_(root), folder_(folder), force_(force) {}
 
     // Extracts one member; returns its faults.
     int Extract(const Member &m) {
         std::vector<std::string> parts, sjis;
         std::string why;
         const std::string name = Quoted(file_) + ": " + Quoted(ShowName(m));
+        if (Refusal(file_, m, "not extracted") != 0) {
+            return 1;
+        }
         if (!SafeComponents(m.path, &parts, &sjis, &why)) {
             PrintError(name + ": not extracted: " + why);
             return 1;
+        }
+        if (m.path[0] == '/') {
+            PrintWarning(name + ": extracted without its leading \"/\", below " + Quoted(folder_));
         }
         platform::Folder below;
         if (m.method == 'd') {
@@ -367,6 +381,7 @@ class Extractor {
     StubArchive &archive_;
     const std::string &file_;
     const platform::Folder &root_;
+    const std::string &folder_;
     bool force_;
     int files_ = 0;
     std::vector<std::pair<std::string, Member>> folders_;
@@ -390,7 +405,7 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
                     s.restore_attributes != 0 ? "restored" : "not restored");
     } else {
         std::printf("archive %s%s\n", Quoted(file).c_str(),
-                    archive.converted() ? " (level-0/1 headers, read as level 2)" : "");
+                    archive.converted() ? " (read as --from-archive would wrap it)" : "");
     }
     std::vector<Member> members;
     int faults = ReadMembers(archive, file, &members);
@@ -408,9 +423,19 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
         } else if (IsDirectives(m)) {
             name += "  (directives)";
         }
-        std::printf("-lh%c-  %10" PRIu32 " %10" PRIu32 " %s  %s  %s  %s  %s\n", m.method,
-                    m.packed_size, m.unpacked_size, ratio, UtcTime(m.modification_time).c_str(),
-                    Hex16(m.crc).c_str(), Attributes(m.attribute).c_str(), name.c_str());
+        std::printf("%-6s %10" PRIu64 " %10" PRIu64 " %s  %s  %s  %s  %s\n",
+                    ShowShiftJis(m.method_name).c_str(), m.packed_size, m.unpacked_size, ratio,
+                    UtcTime(m.modification_time).c_str(), Hex16(m.crc).c_str(),
+                    Attributes(m.attribute).c_str(), name.c_str());
+        if (!m.comment.empty()) {
+            std::printf("       comment: %s\n", Quoted(ShowShiftJis(m.comment)).c_str());
+        }
+        for (const std::string &quirk : m.quirks) {
+            std::printf("       header: %s\n", quirk.c_str());
+        }
+        if (!m.refusal.empty()) {
+            std::printf("       not for the installer: %s\n", ShowShiftJis(m.refusal).c_str());
+        }
         packed += m.packed_size;
         size += m.method == 'd' ? 0 : m.unpacked_size;
     }
@@ -440,6 +465,10 @@ int TestArchive(const std::string &file, int32_t dos_time_offset, bool verifying
     }
     DecodeProgress progress("testing", TotalSize(members));
     for (const Member &m : members) {
+        if (Refusal(file, m, "not tested") != 0) {
+            ++faults;
+            continue;
+        }
         std::string text;
         const bool special = IsNotice(m) || IsDirectives(m);
         const HANDLE output = special ? runtime::CaptureHandle(&text, lzhsfx::kMaxDirectiveText + 1)
@@ -478,7 +507,7 @@ int ExtractArchive(const std::string &file, const std::string &folder, bool forc
         throw Failure(Quoted(folder) + ": cannot create: " + platform::LastError());
     }
     runtime::SetRootDirectory(&root);
-    Extractor extractor(archive, file, root, force);
+    Extractor extractor(archive, file, root, folder, force);
     {
         DecodeProgress progress("extracting", TotalSize(members));
         for (const Member &m : members) {

@@ -3,6 +3,7 @@
 // directives applied, no destination path built, no overwrite question.
 #include "stub_archive.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,30 +94,25 @@ StubArchive::StubArchive(const std::string &path, int32_t dos_time_offset) : pat
                           std::to_string(location_.archive_offset) +
                           ", beyond the end of the file");
         }
-    } else if (got >= 22 && IsOldHeader(start)) {
+    } else if (got >= 2) {
         const std::vector<uint8_t> data = ReadWhole(path);
         lzhsfx::ReadOptions options;
         options.dos_time_offset = dos_time_offset;
-        std::vector<lzhsfx::ArchiveMember> members;
         try {
-            members = lzhsfx::ReadArchive(data.data(), data.size(), options);
+            lzhsfx::InstallerArchive archive =
+                lzhsfx::ForInstaller(data.data(), data.size(), options);
+            if (!archive.as_stored) {
+                converted_ = std::move(archive.rewritten);
+                stored_ = std::move(archive.members);
+                trailing_ = archive.trailing;
+                location_.file_size = converted_.size();
+            }
         } catch (const lzhsfx::LzhError &e) {
-            throw Failure(Quoted(path) + ": " + e.what());
-        }
-        lzhsfx::LzhWriter writer;
-        for (const lzhsfx::ArchiveMember &m : members) {
-            try {
-                lzhsfx::AddArchiveMember(writer, m, data.data());
-            } catch (const lzhsfx::LzhError &e) {
-                std::string name;
-                for (const std::string &part : m.info.directory) {
-                    name += part + "/";
-                }
-                conversion_faults_.push_back(name + m.info.name + ": " + e.what());
+            // A damaged level-2 archive is left to the stub's reader, which says where.
+            if (got >= 22 && IsOldHeader(start)) {
+                throw Failure(Quoted(path) + ": " + e.what());
             }
         }
-        converted_ = writer.Finish();
-        location_.file_size = converted_.size();
     }
 
     state_ = static_cast<RunState *>(std::calloc(1, sizeof(RunState)));
@@ -156,7 +152,71 @@ bool StubArchive::StoredChecksum(uint16_t *checksum) {
     return true;
 }
 
+namespace {
+
+// A member the stub's code never sees, from its own header.
+Member Refused(const lzhsfx::InstallerMember &entry) {
+    const lzhsfx::ArchiveMember &a = entry.member;
+    Member m;
+    std::string path = a.absolute ? "/" : "";
+    for (const std::string &part : a.info.directory) {
+        path += part + "/";
+    }
+    m.path = path + a.info.name;
+    m.method = a.method == "-lhd-" ? 'd' : 0;
+    m.method_name = a.method;
+    m.packed_size = a.packed_size;
+    m.unpacked_size = a.unpacked_size;
+    m.time = a.info.time;
+    m.creation_time = m.modification_time = m.access_time = a.info.time;
+    if (a.info.windows_times) {
+        // FILETIME counts 100 ns from 1601, Unix seconds from 1970.
+        const auto unix_time = [](uint64_t t) {
+            constexpr uint64_t kFrom1601 = 11644473600;
+            const uint64_t s = t / 10000000;
+            return static_cast<uint32_t>(
+                s < kFrom1601 ? 0 : std::min<uint64_t>(s - kFrom1601, UINT32_MAX));
+        };
+        m.creation_time = unix_time(a.info.windows_times->creation);
+        m.modification_time = unix_time(a.info.windows_times->last_write);
+        m.access_time = unix_time(a.info.windows_times->last_access);
+    }
+    m.crc = a.crc;
+    m.attribute = a.info.attribute;
+    m.refusal = entry.refusal;
+    return m;
+}
+
+} // namespace
+
 bool StubArchive::ReadHeaders(std::vector<Member> *members) {
+    std::vector<Member> read;
+    const bool ok = ReadStubHeaders(&read);
+    if (!converted()) {
+        *members = std::move(read);
+        return ok;
+    }
+    // The rewritten archive holds the members the installer takes, in their order.
+    members->clear();
+    size_t next = 0;
+    for (const lzhsfx::InstallerMember &entry : stored_) {
+        if (!entry.refusal.empty()) {
+            members->push_back(Refused(entry));
+            continue;
+        }
+        if (next == read.size()) {
+            return false;
+        }
+        Member m = read[next++];
+        m.method_name = entry.member.method;
+        m.quirks = entry.member.quirks;
+        m.comment = entry.member.comment;
+        members->push_back(std::move(m));
+    }
+    return ok;
+}
+
+bool StubArchive::ReadStubHeaders(std::vector<Member> *members) {
     members->clear();
     uint64_t at = location_.archive_offset + (location_.has_checksum ? 2 : 0);
     if (at > location_.file_size) {
@@ -178,6 +238,7 @@ bool StubArchive::ReadHeaders(std::vector<Member> *members) {
         }
         Member m;
         m.header_offset = at;
+        m.method_name = std::string("-lh") + MemberMethod() + "-";
         m.data_offset = runtime::Tell(State->ArchiveFile);
         m.path = State->MemberPath;
         m.method = MemberMethod();

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include "installer_archive.h"
 #include "settings_record.h"
 
 struct RunState;
@@ -29,14 +30,22 @@ struct ArchiveLocation {
 struct Member {
     uint64_t header_offset = 0;
     uint64_t data_offset = 0;
-    std::string path; // MemberPath: Shift-JIS, "/" separators
-    char method = 0;  // '0', '4' to '7' or 'd'
-    uint32_t packed_size = 0;
-    uint32_t unpacked_size = 0;
+    std::string path;        // MemberPath: Shift-JIS, "/" separators
+    char method = 0;         // '0', '4' to '7' or 'd'
+    std::string method_name; // as "-lh5-"
+    uint64_t packed_size = 0;
+    uint64_t unpacked_size = 0;
     uint32_t time = 0; // the header's time stamp
     uint32_t creation_time = 0, modification_time = 0, access_time = 0;
     uint16_t crc = 0;
     uint16_t attribute = 0;
+    // Of a plain archive that the installer does not read as it is stored: why the
+    // installer cannot take this member (it is then not in the archive the stub's
+    // code reads, and only the fields above are set, from its own header), what its
+    // header does differently from the installer's, and its comment.
+    std::string refusal;
+    std::vector<std::string> quirks;
+    std::string comment;
 };
 
 struct DecodeResult {
@@ -52,10 +61,12 @@ struct DecodeResult {
 class StubArchive {
   public:
     // Opens the file: an installer, found by its "MZ" signature and settings record,
-    // or a plain archive. A plain archive with level-0 or level-1 headers is rewritten
-    // in memory with level-2 headers (packed data as it is), since the installer reads
-    // level 2 only; `dos_time_offset` (seconds east of UTC) converts its MS-DOS times.
-    // Throws Failure when the file cannot be opened or holds no archive.
+    // or a plain archive. A plain archive that the installer would not read as it is
+    // stored (level-0, level-1 or level-3 headers, or those of other systems' LHA tools)
+    // is rewritten in memory as the builder would wrap it, with the installer's level-2
+    // headers and the packed data as it is; `dos_time_offset` (seconds east of UTC)
+    // converts its MS-DOS times. Throws Failure when the file cannot be opened or holds
+    // no archive.
     StubArchive(const std::string &path, int32_t dos_time_offset);
     ~StubArchive();
     StubArchive(const StubArchive &) = delete;
@@ -64,13 +75,13 @@ class StubArchive {
     const ArchiveLocation &location() const {
         return location_;
     }
-    // Whether the headers were rewritten from level 0 or 1.
+    // Whether the headers were rewritten.
     bool converted() const {
         return !converted_.empty();
     }
-    // Members of a level-0/1 archive that could not be rewritten, each with the reason.
-    const std::vector<std::string> &conversion_faults() const {
-        return conversion_faults_;
+    // Bytes after the end mark of a plain archive.
+    uint64_t trailing() const {
+        return trailing_;
     }
 
     // Reads every header in order. Returns false when one is damaged or its data runs
@@ -88,11 +99,14 @@ class StubArchive {
 
   private:
     void Open();
+    bool ReadStubHeaders(std::vector<Member> *members);
 
     std::string path_;
     ArchiveLocation location_;
     std::vector<uint8_t> converted_;
-    std::vector<std::string> conversion_faults_;
+    // The members of a rewritten archive, as stored.
+    std::vector<lzhsfx::InstallerMember> stored_;
+    uint64_t trailing_ = 0;
     RunState *state_ = nullptr;
 };
 
