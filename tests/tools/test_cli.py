@@ -18,6 +18,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
+import lh1_encoder
 import lzh_craft
 from lzh_craft import crc16
 
@@ -340,10 +341,10 @@ class FromArchive(ToolTest):
     def test_a_member_the_installer_cannot_extract_is_refused_and_the_old_output_kept(self):
         archive = self.tmp / "lh1.lzh"
         archive.write_bytes(lzh_member(b"ok.txt", b"fine") +
-                            lzh_member(b"old.txt", b"\x12\x34", method=b"-lh1-") + b"\0")
+                            lzh_member(b"old.txt", b"\x12\x34", method=b"-lh2-") + b"\0")
         out = self.write("setup.exe", b"the previous installer")
         r = self.build(out, "--from-archive", archive, ok=False)
-        self.assert_refused(r, "old.txt", "-lh1-")
+        self.assert_refused(r, "old.txt", "-lh2-")
         self.assertEqual(out.read_bytes(), b"the previous installer")
         self.assertEqual(sorted(p.name for p in self.tmp.iterdir()),
                          ["lh1.lzh", "setup.exe", "stub.exe"])
@@ -478,6 +479,39 @@ class ForeignArchives(ToolTest):
                 self.assertTrue(archive_part((self.tmp / archive.with_suffix(".exe").name)
                                              .read_bytes()).endswith(b"padded\0"))
 
+    def test_lh1_members_are_decoded_and_packed_anew_for_the_installer(self):
+        # Older LHA versions packed with -lh1- by default; the installer reads the family from
+        # -lh4- on, so the tool decodes such members and packs them again, keeping their
+        # names, times and CRCs.
+        text = b"".join(b"entry %d of an old text file\r\n" % (i * 13 % 700)
+                        for i in range(4000))
+        archive = self.craft("old.lzh", lh1_encoder.level0_member(b"old.txt", text),
+                             lh1_encoder.level0_member(b"empty", b""),
+                             lzh_craft.level0(b"new.txt", b"stored"))
+        self.assert_read_as_lhasa_reads(archive)
+        members = members_of(archive_part((self.tmp / "old.exe").read_bytes()))
+        self.assertEqual([(m["name"], m["method"], m["size"], m["crc"]) for m in members],
+                         [(b"old.txt", b"-lh7-", len(text), crc16(text)),
+                          (b"empty", b"-lh0-", 0, 0), (b"new.txt", b"-lh0-", 6, crc16(b"stored"))])
+        self.assertIn("-lh1-", lzhsfx("list", archive).stdout.decode())
+        # Damaged -lh1- data is a member the installer cannot take, named with the reason.
+        packed = lh1_encoder.encode(text)
+        cases = {
+            "ends early": (lzh_craft.level0(b"old.bin", packed[:-40], method=b"-lh1-",
+                                            unpacked=len(text), crc=crc16(text)),
+                           "the packed data ends before the member does"),
+            "wrong CRC": (lzh_craft.level0(b"old.bin", packed, method=b"-lh1-",
+                                           unpacked=len(text), crc=crc16(text) ^ 1),
+                          "its data does not match the CRC of its header"),
+        }
+        for label, (member, reason) in cases.items():
+            with self.subTest(label):
+                archive = self.craft("bad.lzh", member)
+                out = self.tmp / "bad.exe"
+                self.assert_refused(self.build(out, "--from-archive", archive, ok=False),
+                                    '"old.bin" cannot go into the installer', reason, out=out)
+                self.assert_refused(lzhsfx("test", archive), '"old.bin": not tested', reason)
+
     def test_macbinary_members_keep_their_bytes_as_lhasa_does(self):
         wrapped = lzh_craft.macbinary(b"Read Me", b"A Macintosh text\r", b"resource fork")
         archive = self.craft("mac.lzh", lzh_craft.level2(wrapped, name=b"Read Me", os_id=b"m"),
@@ -517,7 +551,7 @@ class ForeignArchives(ToolTest):
         self.assertEqual(dirs, [b"\xffUntitled\xff"] * 2)
 
     def test_members_the_installer_cannot_take_are_listed_and_refused_by_name(self):
-        methods = [b"-lh1-", b"-lh2-", b"-lh3-", b"-lzs-", b"-lz4-", b"-lz5-", b"-pm0-",
+        methods = [b"-lh2-", b"-lh3-", b"-lzs-", b"-lz4-", b"-lz5-", b"-pm0-",
                    b"-pm1-", b"-pm2-"]
         cases = [(m.decode(), lzh_craft.level2(b"packed", name=b"old.bin", method=m),
                   f"it uses the method {m.decode()}, which the installer cannot extract")
@@ -555,7 +589,7 @@ class ForeignArchives(ToolTest):
         # A member left out is listed with the Windows time of its header, as any other.
         filetime = (1000000000 + 11644473600) * 10**7
         stamped = self.craft("stamped.lzh", lzh_craft.level2(
-            b"x", name=b"old.bin", method=b"-lh1-", os_id=b"W",
+            b"x", name=b"old.bin", method=b"-lh2-", os_id=b"W",
             records=[(0x41, struct.pack("<QQQ", filetime, filetime, filetime))]))
         self.assertIn("2001-09-09 01:46:40", lzhsfx("list", stamped).stdout.decode())
 

@@ -9,6 +9,7 @@ import unittest
 from pathlib import Path
 
 import installer  # noqa: F401  (puts the tool's test helpers on the path)
+import lh1_encoder
 import lzh_craft
 import winehelper
 
@@ -24,6 +25,10 @@ tearDownModule = wine.close
 
 L2, L1, L0 = lzh_craft.level2, lzh_craft.level1, lzh_craft.level0
 MACBINARY = lzh_craft.macbinary(b"Read Me", b"A Macintosh text\r", b"resource fork")
+# Text with repeats near and far in the 4 KiB window, and enough of it to rebuild the
+# adaptive code, as an old LHA version would pack it.
+OLD_TEXT = b"".join(b"line %d of an old README, packed long ago\r\n" % (i * 7 % 500)
+                    for i in range(3000))
 
 # Each archive as a tool of another system writes it; lhasa reads all but the OS/2 one (it
 # makes the folder a file) and makes no folders of the level-0/1 "-lh0-" entries.
@@ -39,9 +44,10 @@ ARCHIVES = {
     "os2": [L2(b"\0\0\x05EA.TYPE" * 3, name=b"FOLDER", attribute=0x10, os_id=b"2"),
             L2(b"inside", name=b"x.txt", directory=b"FOLDER\xff", os_id=b"2")],
     "mac": [L2(MACBINARY, name=b"Read Me", os_id=b"m")],
+    "lh1": [lh1_encoder.level0_member(b"readme.old", OLD_TEXT), L0(b"plain.txt", b"stored")],
 }
 PADDED = {"padded": b"\0" + b"\xe5" * 301}
-LHASA_READS = {"amiga", "atari", "os9", "mac", "padded"}
+LHASA_READS = {"amiga", "atari", "os9", "mac", "padded", "lh1"}
 
 
 def tree(folder):
@@ -108,6 +114,7 @@ class ForeignInstall(unittest.TestCase):
         self.assertEqual(tree(self.work / "unix.dest")["empty"], (None, None))
         self.assertEqual(tree(self.work / "mac.dest")["Read Me"][0], MACBINARY)
         self.assertEqual(tree(self.work / "jlha0.dest")["d/empty"], (None, None))
+        self.assertEqual(tree(self.work / "lh1.dest")["readme.old"][0], OLD_TEXT)
 
     def test_paths_from_the_root_are_installed_there_only_when_asked_for(self):
         archive = self.work / "root.lzh"

@@ -12,6 +12,7 @@ import unittest
 from pathlib import Path
 
 import installer
+import lh1_encoder
 import lzh_craft
 import winehelper
 from installer import Member
@@ -252,22 +253,29 @@ class ForeignArchive(unittest.TestCase):
             lzh_craft.level2(b"EA", name=b"OS2DIR", attribute=0x10, os_id=b"2"),
             end=b"\0" + b"\xe5" * 40))
         (work / "lh1.lzh").write_bytes(lzh_craft.archive(
-            lzh_craft.level2(b"x", name=b"old.bin", method=b"-lh1-")))
+            lh1_encoder.level0_member(b"old.bin", bytes(range(256)) * 40 + b"tail")))
+        (work / "bad.lzh").write_bytes(lzh_craft.archive(
+            lzh_craft.level2(b"x", name=b"old.bin", method=b"-lh2-")))
         for command in ("list", "test"):
-            for archive in ("old.lzh", "lh1.lzh"):
+            for archive in ("old.lzh", "lh1.lzh", "bad.lzh"):
                 with self.subTest(command=command, archive=archive):
                     result = windows_tool(command, archive, cwd=work)
                     self.assertEqual(result, host_tool(command, archive, cwd=work))
-                    self.assertEqual(result[0], 0 if archive == "old.lzh" else
-                                     (0 if command == "list" else 1))
-        windows = windows_tool("build", "-o", "win.exe", "--stub", wine.windows_path(STUB),
-                               "--from-archive", "old.lzh", cwd=work)
-        host = host_tool("build", "-o", "host.exe", "--stub", STUB, "--from-archive", "old.lzh",
-                         cwd=work)
-        self.assertEqual(windows, host)
-        self.assertEqual(windows[0], 0)
-        self.assertIn(b"40 bytes after the end mark", windows[2])
-        self.assertEqual((work / "win.exe").read_bytes(), (work / "host.exe").read_bytes())
+                    self.assertEqual(result[0], 1 if archive == "bad.lzh" and command == "test"
+                                     else 0)
+        for archive in ("old.lzh", "lh1.lzh"):
+            with self.subTest(build=archive):
+                windows = windows_tool("build", "-o", "win.exe", "--stub",
+                                       wine.windows_path(STUB), "--from-archive", archive,
+                                       cwd=work)
+                host = host_tool("build", "-o", "host.exe", "--stub", STUB, "--from-archive",
+                                 archive, cwd=work)
+                self.assertEqual(windows, host)
+                self.assertEqual(windows[0], 0)
+                if archive == "old.lzh":
+                    self.assertIn(b"40 bytes after the end mark", windows[2])
+                self.assertEqual((work / "win.exe").read_bytes(),
+                                 (work / "host.exe").read_bytes())
 
 
 if __name__ == "__main__":

@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "lh1_decoder.h"
+
 namespace lzhsfx {
 namespace {
 
@@ -33,11 +35,17 @@ bool LeadsUp(const ArchiveMember &m) {
 }
 
 // Adds one member the installer can take; throws LzhError with the reason when it
-// cannot. A member packed with a method the installer does not read goes in through
-// AddDecodedMember, from the bytes a decoder of the tool's own gives for it.
+// cannot. A -lh1- member, the method older LHA versions wrote by default, is decoded
+// by the tool and packed anew in a method the installer reads.
 void AddForInstaller(LzhWriter &writer, const ArchiveMember &m, const uint8_t *data) {
     if (LeadsUp(m)) {
         throw LzhError("its path leads up out of the folder with \"..\"");
+    }
+    if (m.method == "-lh1-" && m.header_level <= 2 && m.unpacked_size <= 0x7FFFFFFF) {
+        AddDecodedMember(writer, m,
+                         DecodeLh1(data + m.data_offset, static_cast<size_t>(m.packed_size),
+                                   static_cast<size_t>(m.unpacked_size)));
+        return;
     }
     AddArchiveMember(writer, m, data);
 }
