@@ -202,6 +202,39 @@ class StubStartsUnderWine(unittest.TestCase):
                                  f'"{self.wine.windows_path(STUB)}" ﾍｯﾀﾞｰの内容が不正')
                 self.assertEqual(program.wait(), 0)
 
+    def loader_trace(self, program):
+        """What Wine's activation-context code traced while the bare `program` started, in the
+        program's own thread; the program is ended through its box."""
+        env = dict(self.wine.env, WINEDEBUG="-all,trace+actctx,fixme+actctx,err+actctx")
+        with tempfile.TemporaryFile() as err:
+            popen = subprocess.Popen(["wine", str(program)], env=env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=err)
+            try:
+                self.wine.ui("wait", TITLE, 10000, "click", 1)
+                self.assertEqual(winehelper.Program(self.wine, popen, program.stem).wait(), 0)
+            finally:
+                if popen.poll() is None:
+                    popen.kill()
+                    popen.wait()
+            err.seek(0)
+            lines = err.read().decode("utf-8", "replace").splitlines()
+        [thread] = {line.split(":")[0] for line in lines
+                    if "get_manifest_in_module" in line and program.name in line}
+        return [line for line in lines if line.startswith(thread + ":")]
+
+    def test_wines_loader_parses_the_manifest_and_takes_the_common_controls_6(self):
+        trace = "\n".join(self.loader_trace(STUB))
+        self.assertIn('parse_settings_elem got L"dpiAware" L"true"', trace)
+        self.assertIn('lookup_assembly looking for name=L"Microsoft.Windows.Common-Controls" '
+                      'version=6.0.0.0', trace)
+        self.assertRegex(trace, r"loading manifest file .*common-controls_6595b64144ccf1df_6\.")
+        self.assertNotIn("failed to parse manifest", trace)
+        # The check sees a manifest the parser refuses.
+        with tempfile.TemporaryDirectory(dir=self.wine.drive_c) as folder:
+            broken = Path(folder) / "broken.exe"
+            broken.write_bytes(STUB.read_bytes().replace(b"</assembly>", b"</assembly "))
+            self.assertIn("failed to parse manifest", "\n".join(self.loader_trace(broken)))
+
     def test_installers_of_every_execution_level_install_the_whole_way_in_both_modes(self):
         self.addCleanup(self.wine.set_mode, NT)
         for level in LEVELS:
