@@ -891,6 +891,30 @@ class ExecutionLevel(ToolTest):
                 struct.pack_into("<I", stub, at, value)
                 self.refused_with(bytes(stub), "has no manifest")
 
+    def test_stubs_damaged_anywhere_in_their_headers_or_resources_are_read_safely(self):
+        # The tests' copy of the tool runs under the sanitizers, which report any read
+        # outside the stub's bytes.
+        rng = random.Random(14)
+        a = self.write("a.txt", "a")
+        good = fake_stub()
+        end = RESOURCES_AT + 0x58 + len(MANIFEST)
+        for run_number in range(120):
+            stub = bytearray(good)
+            for _ in range(rng.randrange(1, 4)):
+                at = rng.randrange(0x4D0, RESOURCES_AT + 0x60)
+                stub[at] = rng.choice((0, 0xFF, 0x80, rng.randrange(256)))
+            if run_number % 4 == 0:
+                stub[end - rng.randrange(1, 200):] = b""  # cut short as well
+            self.stub.write_bytes(bytes(stub))
+            out = self.tmp / f"{run_number}.exe"
+            r = self.build(out, a, ok=False)
+            err = r.stderr.decode()
+            self.assertIn(r.returncode, (0, 1), err)
+            self.assertNotIn("Sanitizer", err)
+            self.assertNotIn("runtime error", err)
+            if r.returncode == 0:
+                self.assertIn(b'level="requireAdministrator"', out.read_bytes())
+
     def test_list_says_when_an_installer_has_no_manifest(self):
         out = self.tmp / "setup.exe"
         self.build(out, self.write("a.txt", "a"))
