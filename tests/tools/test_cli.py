@@ -862,6 +862,9 @@ class ExecutionLevel(ToolTest):
         r = self.build(out, "--elevation", "admin", self.write("a.txt", "a"), ok=False)
         self.assert_refused(r, "unknown execution level \"admin\"", "requireAdministrator",
                             out=out, status=2)
+        usage = lzhsfx("--help").stdout.decode()
+        self.assertIn("--elevation LEVEL", usage)
+        self.assertIn("requireAdministrator\n                           (the default:", usage)
 
     def test_a_stub_without_a_manifest_or_without_room_for_every_level_is_refused(self):
         cases = {
