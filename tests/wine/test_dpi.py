@@ -20,8 +20,8 @@ WAIT_MS = 10000
 DPIS = (96, 144, 192)
 # Room for the dialogs at 192 DPI, as a display of that resolution has.
 SCREEN_WIDTH, SCREEN_HEIGHT = 2560, 1600
-# The longest captions the directives can give the check boxes and the settings the label,
-# in the Japanese of the templates.
+# Captions longer than the templates' own for the check boxes (from the directives) and the
+# label (from the settings).
 DIRECTIVES = ("$GroupTitle=ｽﾀｰﾄﾒﾆｭｰにｱｲｺﾝを登録する(&S)\r\n"
               "$ClassTitle=拡張子 .txt をこのｿﾌﾄに関連付ける(&A)\r\n")
 INSTALL_TITLE = "インストール先のフォルダ(&D):"
@@ -59,7 +59,7 @@ def drawn_box(shot, left, top, width, height):
 
 
 class Dialogs(unittest.TestCase):
-    """Each dialog read, measured and photographed once at every resolution."""
+    """Each dialog read and photographed once at every resolution."""
 
     @classmethod
     def setUpClass(cls):
