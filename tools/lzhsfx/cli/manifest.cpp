@@ -4,6 +4,7 @@
 // bytes there before it is followed.
 #include "manifest.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "console.h"
