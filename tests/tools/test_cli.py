@@ -17,6 +17,7 @@ import sys
 import tempfile
 import unittest
 from pathlib import Path
+from xml.etree import ElementTree
 
 import lh1_encoder
 import lzh_craft
@@ -32,15 +33,51 @@ TIME = 1600000000  # a fixed time stamp for the inputs
 JAPANESE = dict(os.environ, LC_ALL="ja_JP.UTF-8", TZ="UTC")
 
 
-def fake_stub(size=3000):
-    """A stand-in for sfxstub.exe: "MZ", the PE header at 0x4D0, an empty settings area."""
+MANIFEST = (ROOT / "src" / "ui" / "sfxstub.manifest").read_bytes()
+RESOURCES_AT, RESOURCES_RVA = 0x600, 0x1000
+
+
+def resource_tree(manifest, rva):
+    """A resource section at `rva` holding one resource, type 24, id 1, language 0: the root,
+    name and language directories, each with one entry, then the data entry and the data."""
+    def directory(ident, target):
+        return struct.pack("<IIHHHHII", 0, 0, 0, 0, 0, 1, ident, target)
+
+    tree = directory(24, 0x80000018) + directory(1, 0x80000030) + directory(0, 0x48)
+    tree += struct.pack("<IIII", rva + 0x58, len(manifest), 0, 0)
+    return tree + manifest
+
+
+def fake_stub(size=3000, manifest=MANIFEST, directories=3):
+    """A stand-in for sfxstub.exe: "MZ", the PE header at 0x4D0 with one section, which holds
+    the resources with the stub's manifest, an empty settings area. With `manifest` None, no
+    resources."""
     stub = bytearray(size)
     stub[0:2] = b"MZ"
     struct.pack_into("<I", stub, 0x3C, 0x4D0)
-    stub[0x4D0:0x4D4] = b"PE\0\0"
-    for i in range(0x4D4, size):
+    for i in range(0x4D0, size):
         stub[i] = (i * 7) & 0xFF
+    optional_size = 96 + 8 * directories
+    stub[0x4D0:0x4E8] = b"PE\0\0" + struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, optional_size, 2)
+    optional = bytearray(optional_size)
+    struct.pack_into("<H", optional, 0, 0x10B)
+    struct.pack_into("<I", optional, 92, directories)
+    tree = b"" if manifest is None else resource_tree(manifest, RESOURCES_RVA)
+    if manifest is not None and directories > 2:
+        struct.pack_into("<II", optional, 96 + 16, RESOURCES_RVA, len(tree))
+    table = 0x4E8 + optional_size
+    stub[0x4E8:table] = optional
+    stub[table:table + 40] = struct.pack("<8sIIIIIIHHI", b".rsrc", len(tree), RESOURCES_RVA,
+                                         len(tree), RESOURCES_AT, 0, 0, 0, 0, 0x40000040)
+    stub[RESOURCES_AT:RESOURCES_AT + len(tree)] = tree
+    assert RESOURCES_AT + len(tree) <= size
     return bytes(stub)
+
+
+def manifest_of(installer):
+    """The manifest the fake stub placed, as the installer carries it."""
+    at = RESOURCES_AT + 0x58
+    return installer[at:at + len(MANIFEST)]
 
 
 def text_like(size, seed):
@@ -1040,9 +1077,123 @@ class WalkFaults(ToolTest):
         self.assertIn("command          \"run.exe\"", listing)
         self.assertIn("flags            0x05 (auto start, archive checksum)", listing)
         self.assertIn("attributes       restored", listing)
+        self.assertIn("elevation        requireAdministrator", listing)
         self.assertIn("!  (notice)", listing)
         self.assertIn("$  (directives)", listing)
         self.assertIn("3 members", listing)
+
+
+class ExecutionLevel(ToolTest):
+    LEVELS = ("asInvoker", "highestAvailable", "requireAdministrator")
+    SLOT = b'level="requireAdministrator" '  # the value, its quote and the blank behind it
+
+    @staticmethod
+    def level_in(installer):
+        root = ElementTree.fromstring(manifest_of(installer))
+        [element] = root.iter("{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel")
+        return element.get("level"), element.get("uiAccess")
+
+    def refused_with(self, stub, *phrases):
+        self.stub.write_bytes(stub)
+        out = self.tmp / "setup.exe"
+        self.assert_refused(self.build(out, self.write("a.txt", "a"), ok=False), *phrases, out=out)
+
+    def test_each_level_is_set_in_place_and_the_installers_differ_only_there(self):
+        a = self.write("a.txt", "a")
+        plain = self.tmp / "plain.exe"
+        self.build(plain, a)
+        base = plain.read_bytes()
+        self.assertEqual(self.level_in(base), ("requireAdministrator", "false"))
+        self.assertEqual(manifest_of(base), MANIFEST)
+        value = base.index(self.SLOT) + len('level="')
+        slot = set(range(value, value + len(self.SLOT) - len('level="')))
+        for level in self.LEVELS:
+            with self.subTest(level=level):
+                out = self.tmp / f"{level}.exe"
+                self.build(out, "--elevation", level, a)
+                data = out.read_bytes()
+                self.assertEqual(len(data), len(base))
+                self.assertEqual(self.level_in(data), (level, "false"))
+                self.assertLessEqual({i for i in range(len(data)) if data[i] != base[i]}, slot)
+                r = lzhsfx("list", out)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                self.assertIn(f"  elevation        {level}\n", r.stdout.decode())
+        # A shorter level leaves blanks, which a longer one takes up again.
+        self.stub.write_bytes(fake_stub(manifest=MANIFEST.replace(
+            b'level="requireAdministrator" ', b'level="asInvoker"            ')))
+        self.build(self.tmp / "again.exe", "--elevation", "requireAdministrator", a)
+        self.assertEqual((self.tmp / "again.exe").read_bytes(), base)
+
+    def test_an_unknown_level_is_a_usage_error(self):
+        out = self.tmp / "setup.exe"
+        r = self.build(out, "--elevation", "admin", self.write("a.txt", "a"), ok=False)
+        self.assert_refused(r, "unknown execution level \"admin\"", "requireAdministrator",
+                            out=out, status=2)
+        usage = lzhsfx("--help").stdout.decode()
+        self.assertIn("--elevation LEVEL", usage)
+        self.assertIn("requireAdministrator\n                           (the default:", usage)
+
+    def test_a_stub_without_a_manifest_or_without_room_for_every_level_is_refused(self):
+        cases = {
+            "no resources": fake_stub(manifest=None),
+            "no resource directory": fake_stub(directories=2),
+            "no level": fake_stub(manifest=MANIFEST.replace(b"requestedExecutionLevel",
+                                                            b"requestedExecutionMode")),
+        }
+        for name, stub in cases.items():
+            with self.subTest(name):
+                self.refused_with(stub, "cannot be set", "older than this tool")
+        tight = MANIFEST.replace(b'level="requireAdministrator" ', b'level="asInvoker" ')
+        self.refused_with(fake_stub(manifest=tight), "no room", '"asInvoker"')
+
+    def test_a_damaged_resource_tree_is_no_manifest(self):
+        # The data entry of the manifest pointing past its section, the type's entry at a
+        # directory beyond the resources, the section's file data past the end of the stub.
+        entry = RESOURCES_AT + 0x48
+        type_target = RESOURCES_AT + 20
+        section = 0x4E8 + 96 + 8 * 3
+        for name, at, value in (("data", entry, RESOURCES_RVA + 0x10000),
+                                ("size", entry + 4, 0xFFFFFFF0),
+                                ("directory", type_target, 0x80001000),
+                                ("section", section + 20, 0xFFFFFF00)):
+            with self.subTest(name):
+                stub = bytearray(fake_stub())
+                struct.pack_into("<I", stub, at, value)
+                self.refused_with(bytes(stub), "has no manifest")
+
+    def test_stubs_damaged_anywhere_in_their_headers_or_resources_are_read_safely(self):
+        # The tests' copy of the tool runs under the sanitizers, which report any read
+        # outside the stub's bytes.
+        rng = random.Random(14)
+        a = self.write("a.txt", "a")
+        good = fake_stub()
+        end = RESOURCES_AT + 0x58 + len(MANIFEST)
+        for run_number in range(120):
+            stub = bytearray(good)
+            for _ in range(rng.randrange(1, 4)):
+                at = rng.randrange(0x4D0, RESOURCES_AT + 0x60)
+                stub[at] = rng.choice((0, 0xFF, 0x80, rng.randrange(256)))
+            if run_number % 4 == 0:
+                stub[end - rng.randrange(1, 200):] = b""  # cut short as well
+            self.stub.write_bytes(bytes(stub))
+            out = self.tmp / f"{run_number}.exe"
+            r = self.build(out, a, ok=False)
+            err = r.stderr.decode()
+            self.assertIn(r.returncode, (0, 1), err)
+            self.assertNotIn("Sanitizer", err)
+            self.assertNotIn("runtime error", err)
+            if r.returncode == 0:
+                self.assertIn(b'level="requireAdministrator"', out.read_bytes())
+
+    def test_list_says_when_an_installer_has_no_manifest(self):
+        out = self.tmp / "setup.exe"
+        self.build(out, self.write("a.txt", "a"))
+        data = bytearray(out.read_bytes())
+        struct.pack_into("<I", data, RESOURCES_AT + 16, 23)  # the root's one type, now not 24
+        out.write_bytes(data)
+        r = lzhsfx("list", out)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertIn("  elevation        none (no manifest)\n", r.stdout.decode())
 
 
 class Terminal(ToolTest):
@@ -1083,18 +1234,18 @@ class DefaultStub(ToolTest):
         installed = self.tmp / "bin"
         installed.mkdir()
         shutil.copy(LZHSFX, installed / "lzhsfx")
-        (installed / "sfxstub.exe").write_bytes(fake_stub(2000))
+        (installed / "sfxstub.exe").write_bytes(fake_stub(3100))
         r = run(installed / "lzhsfx", "build", "-o", self.tmp / "1.exe", a)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertEqual(struct.unpack_from("<I", (self.tmp / "1.exe").read_bytes(), 512)[0],
-                         2000)
+                         3100)
         (installed / "sfxstub.exe").unlink()
         (self.tmp / "win32").mkdir()
-        (self.tmp / "win32" / "sfxstub.exe").write_bytes(fake_stub(2500))
+        (self.tmp / "win32" / "sfxstub.exe").write_bytes(fake_stub(3200))
         r = run(installed / "lzhsfx", "build", "-o", self.tmp / "2.exe", a)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertEqual(struct.unpack_from("<I", (self.tmp / "2.exe").read_bytes(), 512)[0],
-                         2500)
+                         3200)
         (self.tmp / "win32" / "sfxstub.exe").unlink()
         r = run(installed / "lzhsfx", "build", "-o", self.tmp / "3.exe", a)
         self.assert_refused(r, "no stub found", "sfxstub.exe", "--stub", out=self.tmp / "3.exe")

@@ -7,6 +7,7 @@ import struct
 from dataclasses import dataclass
 
 IMPORT_DIRECTORY = 1
+RESOURCE_DIRECTORY = 2
 BASE_RELOCATION_DIRECTORY = 5
 TLS_DIRECTORY = 9
 
@@ -23,6 +24,7 @@ class Section:
     raw_pointer: int
     relocations_pointer: int
     line_numbers_pointer: int
+    characteristics: int
 
 
 class PeImage:
@@ -49,6 +51,7 @@ class PeImage:
         self.size_of_headers = self._u32(opt + 60)
         self.checksum = self._u32(opt + 64)
         self.subsystem = self._u16(opt + 68)
+        self.dll_characteristics = self._u16(opt + 70)
         self.directory_count = self._u32(opt + 92)
 
         self.section_table_offset = opt + optional_size
@@ -59,9 +62,10 @@ class PeImage:
             name, vsize, rva, raw_size, raw_pointer, relocs, lines = struct.unpack_from(
                 "<8sIIIIII", data, at
             )
+            flags = self._u32(at + 36)
             self.sections.append(
                 Section(at, name.rstrip(b"\0").decode("latin-1"), vsize, rva, raw_size,
-                        raw_pointer, relocs, lines)
+                        raw_pointer, relocs, lines, flags)
             )
 
     def _u16(self, offset):
@@ -112,3 +116,29 @@ class PeImage:
                 return names
             names.append(self.c_string(name))
             at += 20
+
+    def resources(self):
+        """Every resource as {(type, name, language): bytes}; a name is an int or an upper-case
+        str."""
+        rva, _ = self.directory(RESOURCE_DIRECTORY)
+        base = self.offset_of(rva)
+        data = self.data
+
+        def entries(offset):
+            named, ids = struct.unpack_from("<HH", data, base + offset + 12)
+            for i in range(named + ids):
+                name, target = struct.unpack_from("<II", data, base + offset + 16 + 8 * i)
+                if name & 0x80000000:
+                    at = base + (name & 0x7FFFFFFF)
+                    length, = struct.unpack_from("<H", data, at)
+                    name = data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+                yield name, target
+
+        found = {}
+        for kind, types in entries(0):
+            for name, names in entries(types & 0x7FFFFFFF):
+                for language, leaf in entries(names & 0x7FFFFFFF):
+                    data_rva, size = struct.unpack_from("<II", data, base + leaf)
+                    at = self.offset_of(data_rva)
+                    found[kind, name, language] = data[at:at + size]
+        return found

@@ -46,10 +46,9 @@ HIDDEN = WS_CHILD | WS_DISABLED
 LIST_STYLE = (WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_SORT | LBS_OWNERDRAWFIXED
               | LBS_HASSTRINGS | LBS_DISABLENOSCROLL)
 
-# Resource types and the language of every resource: Japanese.
-RT_ICON, RT_DIALOG, RT_GROUP_ICON = 3, 5, 14
-RESOURCE_DIRECTORY = 2
-JAPANESE = 1041
+# Resource types and the language of every resource but the manifest: Japanese.
+RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 14, 24
+JAPANESE, NEUTRAL = 1041, 0
 
 # (id, class, style, x, y, width, height, text), in template order.
 SFX_DIALOG = [
@@ -103,33 +102,6 @@ tearDownModule = wine.close
 # ---------------------------------------------------------------------------------------------
 
 
-def resources(image):
-    """Every resource of the image as {(type, name, language): bytes}; a name is an int or an
-    upper-case str."""
-    rva, _ = image.directory(RESOURCE_DIRECTORY)
-    base = image.offset_of(rva)
-    data = image.data
-
-    def entries(offset):
-        named, ids = struct.unpack_from("<HH", data, base + offset + 12)
-        for i in range(named + ids):
-            name, target = struct.unpack_from("<II", data, base + offset + 16 + 8 * i)
-            if name & 0x80000000:
-                at = base + (name & 0x7FFFFFFF)
-                length, = struct.unpack_from("<H", data, at)
-                name = data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
-            yield name, target
-
-    found = {}
-    for kind, types in entries(0):
-        for name, names in entries(types & 0x7FFFFFFF):
-            for language, leaf in entries(names & 0x7FFFFFFF):
-                data_rva, size = struct.unpack_from("<II", data, base + leaf)
-                at = image.offset_of(data_rva)
-                found[kind, name, language] = data[at:at + size]
-    return found
-
-
 def _sz_or_ord(data, at):
     """A template's name or ordinal field: (value, offset after it)."""
     first, = struct.unpack_from("<H", data, at)
@@ -164,16 +136,17 @@ def parse_dialog(data):
 class Resources(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.resources = resources(PeImage(STUB.read_bytes()))
+        cls.resources = PeImage(STUB.read_bytes()).resources()
 
     def dialog(self, name):
         return parse_dialog(self.resources[RT_DIALOG, name, JAPANESE])
 
-    def test_every_resource_is_japanese(self):
-        self.assertEqual({language for _, _, language in self.resources}, {JAPANESE})
+    def test_every_resource_but_the_language_neutral_manifest_is_japanese(self):
+        self.assertEqual({(kind, name, language) for kind, name, language in self.resources
+                          if language != JAPANESE}, {(RT_MANIFEST, 1, NEUTRAL)})
         self.assertEqual({(kind, name) for kind, name, _ in self.resources if kind != RT_ICON},
                          {(RT_DIALOG, "SFXDIALOG"), (RT_DIALOG, "GETDIRDIALOG"),
-                          (RT_GROUP_ICON, 101)})
+                          (RT_GROUP_ICON, 101), (RT_MANIFEST, 1)})
 
     def test_sfx_dialog_template_is_as_designed(self):
         header, items = self.dialog("SFXDIALOG")

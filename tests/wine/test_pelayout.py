@@ -144,34 +144,6 @@ def optional_u32(image, field):
     return struct.unpack_from("<I", image.data, image.optional_offset + field)[0]
 
 
-def resources(image):
-    """Every resource as {(type, name, language): bytes}, names as ids or strings."""
-    rva, _ = image.directory(RESOURCE_DIRECTORY)
-    base = image.offset_of(rva)
-    found = {}
-
-    def label(field):
-        if not field & 0x80000000:
-            return field
-        at = base + (field & 0x7FFFFFFF)
-        length = struct.unpack_from("<H", image.data, at)[0]
-        return image.data[at + 2 : at + 2 + 2 * length].decode("utf-16-le")
-
-    def walk(offset, path):
-        named, numbered = struct.unpack_from("<HH", image.data, base + offset + 12)
-        for i in range(named + numbered):
-            name, target = struct.unpack_from("<II", image.data, base + offset + 16 + 8 * i)
-            if target & 0x80000000:
-                walk(target & 0x7FFFFFFF, path + (label(name),))
-            else:
-                data_rva, size = struct.unpack_from("<II", image.data, base + target)
-                start = image.offset_of(data_rva)
-                found[path + (label(name),)] = image.data[start : start + size]
-
-    walk(0, ())
-    return found
-
-
 def imports(image):
     """(DLL, [function names]) of every import descriptor, read through its address table,
     with the descriptor's lookup table field."""
@@ -261,7 +233,7 @@ class PackedStubLayout(LayoutChecks, unittest.TestCase):
         rva, size = self.image.directory(RESOURCE_DIRECTORY)
         self.assertEqual((rva, size), (self.record[3], self.record[4]))
         self.assertLessEqual(rva + size, self.record[5])
-        found = resources(self.image)
+        found = self.image.resources()
         self.assertIn((3, 1, 1041), found)  # the icon's first image, in Japanese
         self.assertGreaterEqual(len(found), 4)
 

@@ -120,14 +120,15 @@ class SameInstaller(unittest.TestCase):
         self.assertEqual(sorted(p.name for p in self.work.iterdir()),
                          ["host.exe", "src", "win.exe"])
 
-    def test_the_same_with_notice_directives_lh5_and_attributes(self):
+    def test_the_same_with_notice_directives_lh5_attributes_and_an_execution_level(self):
         (self.work / "notice.txt").write_text("ようこそ。\n続けますか？\n", encoding="utf-8")
         (self.work / "directives.txt").write_text("$WindowTitle=導入〜テスト\n",
                                                   encoding="utf-8")
         self.addCleanup((self.work / "notice.txt").unlink)
         self.addCleanup((self.work / "directives.txt").unlink)
         options = ["--method", "lh5", "--level", "9", "--notice", "notice.txt", "--directives",
-                   "directives.txt", "--restore-attributes", "--stub"]
+                   "directives.txt", "--restore-attributes", "--elevation", "asInvoker",
+                   "--stub"]
         self.assertEqual(windows_tool("build", "-o", "win5.exe", *options,
                                       wine.windows_path(STUB), r"src\パッケージ",
                                       cwd=self.work), (0, b"", b""))
@@ -148,6 +149,7 @@ class SameInstaller(unittest.TestCase):
         for name in ("パッケージ/説明書.txt", "パッケージ/データ/深い/表.bin", "パッケージ/空.dat"):
             self.assertIn(name, listing)
         self.assertIn("r---a  パッケージ/readme.txt", listing)
+        self.assertIn("  elevation        requireAdministrator\n", listing)
 
     def test_test_finds_the_same_fault_in_a_damaged_copy(self):
         data = bytearray((self.work / "win.exe").read_bytes())

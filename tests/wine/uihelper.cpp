@@ -18,6 +18,8 @@
 //                     or indeterminate, then default (a default push button) and focused where
 //                     they hold. Texts are UTF-8 with backslash, tab, LF and CR escaped as
 //                     \\ \t \n \r.
+//   origin            prints where the client area of the current window lies on the screen:
+//                       origin TAB x,y
 //   text ID TEXT MS   waits up to MS milliseconds until control ID of the current window shows
 //                     exactly TEXT.
 //   settext ID TEXT   sets the text of control ID, which must be visible and enabled.
@@ -235,6 +237,16 @@ Status Dump() {
     return Done;
 }
 
+Status Origin() {
+    if (!Current || !IsWindow(Current))
+        return Fail(NotFound, L"origin: no current window");
+    POINT origin = {0, 0};
+    ClientToScreen(Current, &origin);
+    Write(STD_OUTPUT_HANDLE,
+          Utf8(L"origin\t" + std::to_wstring(origin.x) + L"," + std::to_wstring(origin.y) + L"\n"));
+    return Done;
+}
+
 Status WaitText(const wchar_t *idText, const wchar_t *wanted, long timeoutMs) {
     long id;
     if (!ParseNumber(idText, id))
@@ -302,7 +314,7 @@ Status RunCommand(int argc, wchar_t **args, int &at) {
     const int wanted = name == L"text"                         ? 3
                        : name == L"wait" || name == L"settext" ? 2
                        : name == L"gone" || name == L"click"   ? 1
-                       : name == L"dump"                       ? 0
+                       : name == L"dump" || name == L"origin"  ? 0
                                                                : -1;
     if (wanted < 0)
         return Fail(BadUsage, L"unknown command: " + name);
@@ -322,6 +334,8 @@ Status RunCommand(int argc, wchar_t **args, int &at) {
         return Gone(timeoutMs);
     if (name == L"dump")
         return Dump();
+    if (name == L"origin")
+        return Origin();
     if (name == L"text")
         return WaitText(arg[0], arg[1], timeoutMs);
     if (name == L"settext")

@@ -98,6 +98,7 @@ class Window:
 
     own: Control
     controls: list = field(default_factory=list)
+    origin: tuple = None  # of the client area on the screen, from an `origin` after the dump
 
     @property
     def caption(self):
@@ -111,9 +112,13 @@ class Window:
 
 
 def parse_dumps(output):
-    """Parses the output of uihelper's dump commands into one Window per dump."""
+    """Parses the output of uihelper's dump commands into one Window per dump, with the client
+    area's place of an `origin` that follows a dump."""
     windows = []
     for line in output.splitlines():
+        if line.startswith("origin\t"):
+            windows[-1].origin = tuple(int(n) for n in line.split("\t")[1].split(","))
+            continue
         ident, cls, text, state, rect = line.split("\t")
         control = Control(
             None if ident == "window" else int(ident),
@@ -191,8 +196,9 @@ class Program:
 
 
 class WineSession:
-    def __init__(self, fresh=False):
+    def __init__(self, fresh=False, screen=SCREEN):
         self.build_dir = build_dir()
+        self.screen = screen  # width x height x depth of the X display
         self.prefix = self.build_dir / "wineprefix"
         self.screenshots = self.build_dir / "wine-screenshots"
         self.uihelper = test_program("UIHELPER", "uihelper.exe")
@@ -282,7 +288,8 @@ class WineSession:
         reader, writer = os.pipe()
         try:
             self._xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(writer), "-screen", "0", SCREEN, "-nolisten", "tcp"],
+                ["Xvfb", "-displayfd", str(writer), "-screen", "0", self.screen, "-nolisten",
+                 "tcp"],
                 pass_fds=[writer], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 preexec_fn=_die_with_parent,
             )
@@ -365,6 +372,15 @@ class WineSession:
         platform = self.run(self.probe, "--platform")
         if platform != PLATFORM_IDS[mode]:
             raise RuntimeError(f"{mode} mode set, but the platform id is {platform}")
+
+    def set_dpi(self, dpi):
+        """Makes the programs started from now on see a screen of `dpi` pixels per inch (None:
+        Wine's default, 96)."""
+        key = r"HKCU\Control Panel\Desktop"
+        if dpi is None:
+            self._reg("delete", key, "/v", "LogPixels", "/f")
+        else:
+            self._reg("add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
     def _reg(self, *args):
         subprocess.run(["wine", "reg", *args], env=self.env, timeout=RUN_TIMEOUT,

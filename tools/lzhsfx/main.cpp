@@ -40,6 +40,15 @@ folders become directory entries), or of an existing archive.
   --notice FILE            a UTF-8 text the installer shows first, in a Yes/No box
   --directives FILE        a UTF-8 text of setup directives ($WindowTitle= ...)
   --verify                 decode the written installer before keeping it
+  --elevation LEVEL        the rights Windows Vista and later start the installer
+                           with, set in the stub's manifest: requireAdministrator
+                           (the default: writing into %ProgramFiles% and
+                           registering file types take an administrator, and a
+                           program with a manifest is not quietly redirected into
+                           the user's VirtualStore instead), highestAvailable
+                           (elevated when the user is an administrator), or
+                           asInvoker (never elevated: for an install into the
+                           user's own folders)
  settings record (texts in UTF-8, stored as Shift-JIS; limits in Shift-JIS bytes):
   --title TEXT             window and message box caption (40 bytes)
   --install-title TEXT     text above the folder field (40 bytes)
@@ -54,8 +63,8 @@ folders become directory entries), or of an existing archive.
                            overwrite them with --overwrite (flag 0x08)
   --restore-attributes     give the files their stored DOS attributes
 
-list: the settings of an installer and every member: method, sizes, ratio, time
-  (UTC), CRC, attributes and name.
+list: the settings of an installer, its execution level included, and every
+  member: method, sizes, ratio, time (UTC), CRC, attributes and name.
 test: decodes every member as the installer would and checks every CRC and the
   archive checksum; the exit status is 1 after any fault.
 extract: writes every member under DIR (default: the current folder), names in
@@ -170,6 +179,12 @@ int Build(Arguments &args) {
             o.level = Number(a, args.Value(a), lzhsfx::kMinLevel, lzhsfx::kMaxLevel);
         } else if (a == "--threads") {
             o.threads = Number(a, args.Value(a), 1, 1024);
+        } else if (a == "--elevation") {
+            o.execution_level = args.Value(a);
+            if (!cli::IsExecutionLevel(o.execution_level)) {
+                throw UsageError("unknown execution level \"" + o.execution_level +
+                                 "\": use asInvoker, highestAvailable or requireAdministrator");
+            }
         } else if (a == "--from-archive") {
             o.from_archive = args.Value(a);
             from_archive = true;

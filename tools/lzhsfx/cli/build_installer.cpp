@@ -407,7 +407,8 @@ void BuildInstaller(const BuildOptions &options) {
         }
     }
     // Everything that can be refused is checked before the output is touched.
-    const std::vector<uint8_t> stub = ReadStub(stub_path);
+    std::vector<uint8_t> stub = ReadStub(stub_path);
+    SetExecutionLevel(&stub, options.execution_level, stub_path);
     const std::vector<uint8_t> record =
         MakeSettingsRecord(options.settings, static_cast<uint32_t>(stub.size()));
     std::string notice, directives;

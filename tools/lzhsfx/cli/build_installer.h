@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "manifest.h"
 #include "settings_record.h"
 
 namespace cli {
@@ -17,6 +18,7 @@ struct BuildOptions {
     int level = 6;
     int threads = 0;
     Settings settings;
+    std::string execution_level = kDefaultExecutionLevel; // set in the stub's manifest
     std::string notice_file;
     std::string directives_file;
     std::string from_archive;

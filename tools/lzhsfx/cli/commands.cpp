@@ -9,6 +9,7 @@
 #include "console.h"
 #include "directive_check.h"
 #include "lzh_writer.h"
+#include "manifest.h"
 #include "platform.h"
 #include "stub_archive.h"
 #include "text_codec.h"
@@ -403,6 +404,7 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
         std::printf("  flags            0x%02X (%s)\n", s.flags, FlagNames(s.flags).c_str());
         std::printf("  attributes       %s\n",
                     s.restore_attributes != 0 ? "restored" : "not restored");
+        std::printf("  elevation        %s\n", ExecutionLevelOf(file, at.archive_offset).c_str());
     } else {
         std::printf("archive %s%s\n", Quoted(file).c_str(),
                     archive.converted() ? " (read as --from-archive would wrap it)" : "");
