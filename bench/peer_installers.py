@@ -1,0 +1,470 @@
+#!/usr/bin/env python3
+"""Our installer against NSIS 3, side by side: size, build time and unattended install time.
+
+    bench/peer_installers.py [--work DIR] [--rounds N] [--levels]
+
+One payload of about 15 MB picked from this machine (texts, binaries, libraries and a tree of
+headers; every `step`th file of a sorted list, as encoder_bench.sh picks its corpus, so the
+same machine gives the same payload) is packed three ways:
+  - `lzhsfx build` with its defaults (-lh7-, level 6, one thread per processor), with an
+    install folder;
+  - makensis with `SetCompressor zlib` and with `SetCompressor /SOLID lzma`, a script that
+    puts the payload into $INSTDIR (a directory page and the progress page, as ours has).
+The builds run in turn within each round, and so do the installs under Wine (one prefix,
+windows unmanaged, no window manager): ours `setup.exe -n FOLDER`, NSIS's `/S /D=FOLDER`.
+Every install is compared byte for byte with the payload. Medians of the rounds are printed.
+
+Fixed costs are measured the same way for both: Wine's start-up is the run of a trivial
+program (msgbox_probe.exe --platform); an empty NSIS installer (no files, per compressor)
+gives NSIS's overhead in bytes and in install time; ours is the stub in front of the
+archive, and an installer of one small member.
+
+Our dialog presses OK by itself 700 ms after it opens. That wait is measured, not assumed:
+one more run per round is traced by Wine's relay channel, limited to the few user32 calls
+the installer makes around its timer and its progress texts, with time stamps. SetTimer to
+the KillTimer of its WM_TIMER is the wait taken off our time; the same trace gives the time
+spent in the progress texts and the message pumping between them. The tracing slows the
+traced calls a little, so those shares are upper bounds; the timed runs are not traced.
+
+With --levels the build is also timed at other methods and levels, and single-threaded, to
+show what the build time depends on. Other jobs on the machine add noise to every figure.
+Nothing here is a test: it prints numbers.
+"""
+
+import argparse
+import filecmp
+import gzip
+import hashlib
+import os
+import platform
+import re
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "wine"))
+
+STUB = ROOT / "build" / "win32" / "sfxstub.exe"
+TOOL = ROOT / "build" / "release" / "lzhsfx"
+HELPERS = ROOT / "build" / "win32" / "tests" / "wine"
+PAYLOAD_PARTS = ("text", "bin", "lib", "include")
+NSIS_METHODS = {"zlib": "zlib", "lzma": "/SOLID lzma"}
+AUTO_START_MS = 700
+
+# The calls around the dialog's timer and its progress texts; nothing else is traced.
+TRACED = ("SetTimer", "KillTimer", "SetDlgItemTextA", "PeekMessageA", "IsDialogMessageA",
+          "TranslateMessage", "DispatchMessageA")
+PROGRESS_CALLS = set(TRACED) - {"SetTimer", "KillTimer"}
+
+# ---------------------------------------------------------------------------------------------
+# The payload
+# ---------------------------------------------------------------------------------------------
+
+SAFE_NAME = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._+-]*$")
+
+
+def pick(target, step, budget, files, keep_tree_under=None):
+    """Copies every `step`th file of the sorted `files`, of 2 KiB to 1 MiB (decompressed, .gz
+    files are unpacked), into `target` until `budget` bytes are there. Names are the path with
+    "/" turned into "_", or the path below `keep_tree_under`; names Windows could not hold or
+    would take for another file's (case aside) are passed over."""
+    seen, total = set(), 0
+    for n, path in enumerate(sorted(files), 1):
+        if n % step or not path.is_file() or path.is_symlink() or path.stat().st_size < 2048:
+            continue
+        if keep_tree_under is not None:
+            parts = path.relative_to(keep_tree_under).parts
+        else:
+            parts = (str(path).strip("/").replace("/", "_"),)
+        parts = parts[:-1] + (parts[-1].removesuffix(".gz"),)
+        if not all(SAFE_NAME.match(p) for p in parts) or "/".join(parts).lower() in seen:
+            continue
+        data = gzip.decompress(path.read_bytes()) if path.suffix == ".gz" else path.read_bytes()
+        if len(data) > 1 << 20:
+            continue
+        seen.add("/".join(parts).lower())
+        destination = target.joinpath(*parts)
+        destination.parent.mkdir(parents=True, exist_ok=True)
+        destination.write_bytes(data)
+        total += len(data)
+        if total >= budget:
+            break
+
+
+def make_payload(work):
+    payload = work / "payload"
+    if (work / "payload.complete").exists():
+        return payload
+    shutil.rmtree(payload, ignore_errors=True)
+    text = payload / "text"
+    pick(text, 1, 1_000_000, Path("/usr/share/common-licenses").iterdir())
+    pick(text, 3, 1_500_000, Path("/usr/share/doc").glob("*/copyright"))
+    pick(text, 9, 2_500_000, Path("/usr/share/doc").glob("*/*.gz"))
+    pick(payload / "bin", 9, 4_000_000,
+         (p for p in Path("/usr/bin").iterdir() if p.stat().st_size > 20480))
+    pick(payload / "lib", 7, 4_000_000,
+         (p for p in Path("/usr/lib/x86_64-linux-gnu").glob("*.so*")
+          if p.stat().st_size > 20480))
+    pick(payload / "include", 3, 2_300_000, Path("/usr/include").rglob("*.h"),
+         keep_tree_under=Path("/usr/include"))
+    (work / "payload.complete").touch()
+    return payload
+
+
+def payload_files(payload):
+    return sorted(p.relative_to(payload) for p in payload.rglob("*") if p.is_file())
+
+
+def check_install(folder, payload, expected):
+    """Fails unless `folder` holds exactly the payload's files and folders, byte for byte."""
+    found = sorted(p.relative_to(folder) for p in folder.rglob("*") if p.is_file())
+    if found != expected:
+        missing, extra = set(expected) - set(found), set(found) - set(expected)
+        raise AssertionError(f"{folder}: {len(missing)} files missing (e.g. "
+                             f"{sorted(missing)[:3]}), {len(extra)} extra ({sorted(extra)[:3]})")
+    for name in expected:
+        if not filecmp.cmp(payload / name, folder / name, shallow=False):
+            raise AssertionError(f"{folder / name} differs from the payload's")
+
+
+def copies(payload, files):
+    """The files whose contents an earlier file (in sorted order) already has."""
+    seen, repeated = set(), []
+    for name in files:
+        digest = hashlib.sha256((payload / name).read_bytes()).digest()
+        if digest in seen:
+            repeated.append(name)
+        seen.add(digest)
+    return repeated
+
+
+def packed_sizes(installer):
+    """Member name to its packed bytes, from `lzhsfx list`."""
+    listing = subprocess.run([str(TOOL), "list", str(installer)], check=True,
+                             capture_output=True, text=True).stdout
+    return {line.split()[-1]: int(line.split()[1]) for line in listing.splitlines()
+            if re.match(r"^-lh[0-7]- ", line)}
+
+
+# ---------------------------------------------------------------------------------------------
+# Building
+# ---------------------------------------------------------------------------------------------
+
+
+def timed(command, **options):
+    """Runs a command to its end; returns wall and CPU (user + system) seconds."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    subprocess.run([str(c) for c in command], check=True, stdout=subprocess.DEVNULL,
+                   **options)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+
+
+def ours_command(payload, target, *options):
+    return [TOOL, "build", "-q", "--stub", STUB, "-o", target, "--title", "bench",
+            "--install-dir", r"C:\bench\ours", *options, *(payload / p for p in PAYLOAD_PARTS)]
+
+
+def nsis_script(work, name, compressor, payload):
+    """A script that installs the payload into $INSTDIR, or nothing when `payload` is None."""
+    target = work / "installers" / f"{name}.exe"
+    files = f'  File /r "{payload}/*"\n' if payload else ""
+    script = work / f"{name}.nsi"
+    script.write_text(
+        "Unicode true\n"
+        f'Name "bench"\nOutFile "{target}"\nInstallDir "C:\\bench\\nsis"\n'
+        f"SetCompressor {compressor}\n"
+        "Page directory\nPage instfiles\n"
+        f"Section\n  SetOutPath $INSTDIR\n{files}SectionEnd\n", encoding="utf-8")
+    return script, target
+
+
+def nsis_command(script):
+    return ["makensis", "-V1", "-INPUTCHARSET", "UTF8", script]
+
+
+def archive_offset(installer):
+    with open(installer, "rb") as f:
+        f.seek(0x200)
+        return int.from_bytes(f.read(4), "little")
+
+
+def bench_builds(work, payload, rounds):
+    (work / "installers").mkdir(exist_ok=True)
+    builds = {"lzhsfx -lh7-": (ours_command(payload, work / "installers" / "ours.exe"),
+                               work / "installers" / "ours.exe")}
+    empty = {}
+    for method, compressor in NSIS_METHODS.items():
+        script, target = nsis_script(work, f"nsis-{method}", compressor, payload)
+        builds[f"NSIS {method}"] = (nsis_command(script), target)
+        script, target = nsis_script(work, f"nsis-{method}-empty", compressor, None)
+        timed(nsis_command(script))
+        empty[f"NSIS {method}"] = target
+    times = {name: [] for name in builds}
+    for _ in range(rounds):
+        for name, (command, _) in builds.items():
+            times[name].append(timed(command))
+    return ({name: target for name, (_, target) in builds.items()},
+            {name: (median(w for w, _ in t), median(c for _, c in t)) for name, t in times.items()},
+            empty)
+
+
+def bench_levels(work, payload, rounds, nsis_zlib_build):
+    zlib_wall, zlib_cpu = nsis_zlib_build
+    print("\nbuild time by method and level (lzhsfx build, median of "
+          f"{rounds} rounds; makensis zlib took {zlib_wall:.2f} s, {zlib_cpu:.2f} s CPU)")
+    print(f"{'method level threads':24} {'bytes':>10} {'wall s':>8} {'CPU s':>8} "
+          f"{'zlib wall / ours':>17} {'zlib CPU / ours':>16}")
+    grid = [("lh0", 1, 0)] + [(m, level, 0) for m in ("lh5", "lh6") for level in (1, 6)]
+    grid += [("lh7", level, 0) for level in (1, 2, 3, 4, 6, 9)] + [("lh7", 1, 1), ("lh7", 6, 1)]
+    for method, level, threads in grid:
+        target = work / "installers" / f"ours-{method}-{level}-{threads}.exe"
+        command = ours_command(payload, target, "--method", method, "--level", str(level),
+                               "--threads", str(threads or os.cpu_count()))
+        runs = [timed(command) for _ in range(rounds)]
+        wall, cpu = median(w for w, _ in runs), median(c for _, c in runs)
+        label = f"-{method}- {level} {threads or os.cpu_count()}"
+        print(f"{label:24} {target.stat().st_size:>10} {wall:8.2f} {cpu:8.2f} "
+              f"{zlib_wall / wall:17.2f} {zlib_cpu / cpu:16.2f}")
+
+
+# ---------------------------------------------------------------------------------------------
+# Installing under Wine
+# ---------------------------------------------------------------------------------------------
+
+
+def parse_trace(text):
+    """From a relay trace with time stamps (ms), in seconds: the first traced line to the
+    timer's start, the timer's wait, its end to the last traced line, and for each progress
+    call after the timer its count and the time in it (outermost calls only)."""
+    call = re.compile(r"^(\d+\.\d+):[0-9a-f]+:(Call|Ret ) user32\.(\w+)\(")
+    first = set_at = kill_at = None
+    depth, entered, last = 0, 0.0, 0.0
+    calls = {name: [0, 0.0] for name in sorted(PROGRESS_CALLS)}
+    for line in text.splitlines():
+        m = re.match(r"^(\d+\.\d+):", line)
+        if m and first is None:
+            first = float(m.group(1))
+        m = call.match(line)
+        if not m:
+            continue
+        stamp, kind, name = float(m.group(1)), m.group(2), m.group(3)
+        last = stamp
+        if name == "SetTimer" and kind == "Call":
+            set_at = stamp
+        elif name == "KillTimer" and kind == "Call":
+            kill_at = stamp
+        elif name in PROGRESS_CALLS and kill_at is not None:
+            depth += 1 if kind == "Call" else -1
+            if kind == "Call" and depth == 1:
+                entered = stamp
+                calls[name][0] += 1
+            elif depth == 0:
+                calls[name][1] += stamp - entered
+    if set_at is None or kill_at is None:
+        raise AssertionError("the traced run shows no auto-start timer")
+    return set_at - first, kill_at - set_at, last - kill_at, calls
+
+
+def bench_installs(work, payload, installers, empty, rounds):
+    import winehelper
+
+    os.environ.setdefault("WINETEST_DIR", str(work / "wine"))
+    os.environ.setdefault("UIHELPER", str(HELPERS / "uihelper.exe"))
+    os.environ.setdefault("MSGBOX_PROBE", str(HELPERS / "msgbox_probe.exe"))
+    (work / "wine").mkdir(exist_ok=True)
+    expected = payload_files(payload)
+    with winehelper.WineSession() as wine:
+        base = wine.drive_c / "bench-install"
+        shutil.rmtree(base, ignore_errors=True)
+        one = work / "one-member"
+        one.mkdir(exist_ok=True)
+        (one / "a.txt").write_bytes(b"a")
+        small = work / "installers" / "ours-one-member.exe"
+        subprocess.run([str(c) for c in ours_command(one, small)[:-len(PAYLOAD_PARTS)]]
+                       + [str(one / "a.txt")], check=True)
+
+        def install(path, kind, folder, env=None, err=None):
+            shutil.rmtree(folder, ignore_errors=True)
+            args = ["-n", wine.windows_path(folder)] if kind == "ours" else \
+                ["/S", f"/D={wine.windows_path(folder)}"]
+            start = time.perf_counter()
+            status = subprocess.run(["wine", str(path), *args], env=env or wine.env,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=err or subprocess.DEVNULL, timeout=300).returncode
+            elapsed = time.perf_counter() - start
+            wanted = 1 if kind == "ours" else 0
+            assert status == wanted, f"{path.name} ended with {status}, not {wanted}"
+            return elapsed
+
+        def startup():
+            start = time.perf_counter()
+            wine.run(wine.probe, "--platform")
+            return time.perf_counter() - start
+
+        def traced():
+            trace = work / "relay.txt"
+            env = dict(wine.env, WINEDEBUG="+timestamp,+relay")
+            with open(trace, "w") as err:
+                wall = install(installers["lzhsfx -lh7-"], "ours", base / "traced", env, err)
+            check_install(base / "traced", payload, expected)
+            return (wall, *parse_trace(trace.read_text(errors="replace")))
+
+        runs = {"Wine start-up": startup,
+                **{name: (lambda p=path, n=name: install(
+                    p, "ours" if n.startswith("lzhsfx") else "nsis",
+                    base / n.replace(" ", "-")))
+                   for name, path in installers.items()},
+                "lzhsfx one member": lambda: install(small, "ours", base / "one"),
+                **{f"{name} empty": (lambda p=path: install(p, "nsis", base / "empty"))
+                   for name, path in empty.items()}}
+        wine._reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
+                  ";".join(f"user32.{name}" for name in TRACED), "/f")
+        try:
+            times = {name: [] for name in runs}
+            traces = []
+            for round_ in range(rounds + 1):  # the first round fills the caches
+                for name, run in runs.items():
+                    elapsed = run()
+                    if name in installers:
+                        check_install(base / name.replace(" ", "-"), payload, expected)
+                    if round_:
+                        times[name].append(elapsed)
+                if round_:
+                    traces.append(traced())
+        finally:
+            wine._reg("delete", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/f")
+        shutil.rmtree(base, ignore_errors=True)
+    calls = {name: [median(t[-1][name][i] for t in traces) for i in range(2)]
+             for name in traces[0][-1]}
+    return ({name: median(t) for name, t in times.items()},
+            tuple(median(t[i] for t in traces) for i in range(4)) + (calls,))
+
+
+# ---------------------------------------------------------------------------------------------
+# Report
+# ---------------------------------------------------------------------------------------------
+
+
+def median(values):
+    return statistics.median(list(values))
+
+
+def machine():
+    cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
+                if line.startswith("model name")), platform.processor())
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    nsis = subprocess.run(["makensis", "-VERSION"], capture_output=True, text=True).stdout
+    return (f"machine: {os.cpu_count()} x {cpu}, {platform.system()} {platform.release()}, "
+            f"{wine}, makensis {nsis.strip()}, load {open('/proc/loadavg').read().split()[:3]}")
+
+
+def report(payload, installers, builds, empty, installs, trace, rounds):
+    files = payload_files(payload)
+    size = sum((payload / f).stat().st_size for f in files)
+    parts = ", ".join(f"{p} {sum((payload / f).stat().st_size for f in files if f.parts[0] == p)}"
+                      for p in PAYLOAD_PARTS)
+    print(f"payload: {len(files)} files, {size} bytes ({parts})")
+    print("(other jobs on this machine may add noise to every time below)")
+
+    traced_wall, to_timer, timer, extraction, calls = trace
+    startup = installs["Wine start-up"]
+    overhead = {"lzhsfx -lh7-": archive_offset(installers["lzhsfx -lh7-"])}
+    overhead |= {name: path.stat().st_size for name, path in empty.items()}
+    print(f"\nmedians of {rounds} alternating rounds; install times are wall clock from the "
+          "start of `wine` to its end")
+    print(f"{'installer':14} {'bytes':>10} {'overhead':>9} {'build s':>8} {'CPU s':>7} "
+          f"{'install s':>10} {'- Wine start':>13}")
+    for name, path in installers.items():
+        wall, cpu = builds[name]
+        print(f"{name:14} {path.stat().st_size:>10} {overhead[name]:>9} {wall:8.3f} {cpu:7.3f} "
+              f"{installs[name]:10.3f} {installs[name] - startup:13.3f}")
+    ours = installs["lzhsfx -lh7-"]
+    ours_no_timer = ours - timer
+    print(f"\nWine start-up (a trivial program): {startup:.3f} s")
+    print(f"ours without the auto-start timer: {ours_no_timer:.3f} s "
+          f"({ours:.3f} s less the timer's measured wait of {timer:.3f} s, "
+          f"nominally {AUTO_START_MS / 1000:.3f} s)")
+    print(f"fixed install costs: our one-member installer {installs['lzhsfx one member']:.3f} s "
+          f"({installs['lzhsfx one member'] - timer:.3f} s without the timer); "
+          + ", ".join(f"empty {name} {installs[name + ' empty']:.3f} s" for name in empty))
+    print(f"where our install's time goes, from one relay-traced run per round (medians; the "
+          f"tracing slows it, to {traced_wall:.3f} s):")
+    print(f"  Wine's launch before the first trace line and the end of the process "
+          f"{traced_wall - to_timer - timer - extraction:.3f} s, the stub's start to its timer "
+          f"{to_timer:.3f} s, the timer {timer:.3f} s, its end to the last progress call "
+          f"{extraction:.3f} s")
+    progress = sum(t for _, t in calls.values())
+    print(f"  of that last span, {progress:.3f} s in progress texts and message pumping: "
+          + ", ".join(f"{name} {n:.0f} calls, {t:.3f} s ({t / n * 1e6:.0f} us each)"
+                      for name, (n, t) in calls.items() if n))
+    print("  (PeekMessageA mostly finds the queue empty: its time per call bounds what the "
+          "tracing adds to each call)")
+
+    zlib = "NSIS zlib"
+    smaller_overhead = min(overhead[n] for n in empty)
+    targets = [
+        ("stub overhead <= 1/4 of NSIS's (the smaller, "
+         f"{smaller_overhead} bytes)", overhead["lzhsfx -lh7-"] / smaller_overhead, 0.25),
+        ("build time <= 1/2 of makensis zlib's", builds["lzhsfx -lh7-"][0] / builds[zlib][0], 0.5),
+        ("installer size <= 0.95 of NSIS zlib's",
+         installers["lzhsfx -lh7-"].stat().st_size / installers[zlib].stat().st_size, 0.95),
+        ("install time without the timer <= 1.2 of NSIS zlib's",
+         ours_no_timer / installs[zlib], 1.2),
+    ]
+    repeated = copies(payload, files)
+    packed = packed_sizes(installers["lzhsfx -lh7-"])
+    repeated_packed = sum(packed[name.as_posix()] for name in repeated)
+    ours_size, zlib_size = (installers[n].stat().st_size for n in ("lzhsfx -lh7-", zlib))
+    print(f"\n{len(repeated)} files repeat the contents of others "
+          f"({sum((payload / n).stat().st_size for n in repeated)} bytes); NSIS stores such data "
+          f"once, an LZH archive once per member: {repeated_packed} bytes of ours. Without them "
+          f"ours would be {(ours_size - repeated_packed) / zlib_size:.3f} of NSIS zlib's size")
+    print(f"build CPU time, ours / makensis zlib (makensis works on one thread): "
+          f"{builds['lzhsfx -lh7-'][1] / builds[zlib][1]:.3f}")
+
+    print("\ntargets (ours / NSIS):")
+    for text, ratio, bound in targets:
+        print(f"  {text:58} {ratio:6.3f} (at most {bound}): "
+              f"{'met' if ratio <= bound else 'NOT met'}")
+    print(f"  (install time without Wine's start-up on both sides: "
+          f"{(ours_no_timer - startup) / (installs[zlib] - startup):.3f}; "
+          f"lzma: sizes {installers['lzhsfx -lh7-'].stat().st_size / installers['NSIS lzma'].stat().st_size:.3f}, "
+          f"install {ours_no_timer / installs['NSIS lzma']:.3f})")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--work", type=Path, default=Path("/tmp/lzhsfx-bench"))
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--levels", action="store_true",
+                        help="also time the build at other methods, levels and thread counts")
+    args = parser.parse_args()
+    for program, hint in ((STUB, "cmake --preset win32 && cmake --build --preset win32"),
+                          (TOOL, "cmake --preset release && cmake --build --preset release"),
+                          (HELPERS / "msgbox_probe.exe", "the win32 build")):
+        if not program.is_file():
+            sys.exit(f"no {program}: run {hint} first")
+    if shutil.which("makensis") is None:
+        sys.exit("no makensis: run scripts/setup (Debian's nsis package)")
+    work = args.work.resolve()
+    work.mkdir(parents=True, exist_ok=True)
+
+    print(machine())
+    payload = make_payload(work)
+    installers, builds, empty = bench_builds(work, payload, args.rounds)
+    installs, trace = bench_installs(work, payload, installers, empty, args.rounds)
+    report(payload, installers, builds, empty, installs, trace, args.rounds)
+    if args.levels:
+        bench_levels(work, payload, args.rounds, builds["NSIS zlib"])
+
+
+if __name__ == "__main__":
+    main()
