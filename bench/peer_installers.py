@@ -167,9 +167,11 @@ def timed(command, **options):
     return wall, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
 
 
-def ours_command(payload, target, *options):
+def ours_command(payload, target, *options, paths=None):
+    """`lzhsfx build` of the payload's folders, or of `paths`."""
     return [TOOL, "build", "-q", "--stub", STUB, "-o", target, "--title", "bench",
-            "--install-dir", r"C:\bench\ours", *options, *(payload / p for p in PAYLOAD_PARTS)]
+            "--install-dir", r"C:\bench\ours", *options,
+            *(paths or [payload / p for p in PAYLOAD_PARTS])]
 
 
 def nsis_script(work, name, compressor, payload):
@@ -216,23 +218,32 @@ def bench_builds(work, payload, rounds):
             empty)
 
 
-def bench_levels(work, payload, rounds, nsis_zlib_build):
-    zlib_wall, zlib_cpu = nsis_zlib_build
-    print("\nbuild time by method and level (lzhsfx build, median of "
-          f"{rounds} rounds; makensis zlib took {zlib_wall:.2f} s, {zlib_cpu:.2f} s CPU)")
-    print(f"{'method level threads':24} {'bytes':>10} {'wall s':>8} {'CPU s':>8} "
-          f"{'zlib wall / ours':>17} {'zlib CPU / ours':>16}")
-    grid = [("lh0", 1, 0)] + [(m, level, 0) for m in ("lh5", "lh6") for level in (1, 6)]
-    grid += [("lh7", level, 0) for level in (1, 2, 3, 4, 6, 9)] + [("lh7", 1, 1), ("lh7", 6, 1)]
+def bench_levels(work, payload, rounds):
+    """Times the build at other methods, levels and thread counts, in rounds with makensis
+    zlib among them, so that each ratio compares runs under the same load."""
+    cpus = os.cpu_count()
+    grid = [("lh0", 6, cpus)] + [(m, level, cpus) for m in ("lh5", "lh6") for level in (1, 6)]
+    grid += [("lh7", level, cpus) for level in (1, 2, 3, 4, 6, 9)]
+    grid += [("lh7", 1, 1), ("lh7", 6, 1)]
+    commands = {"makensis zlib": nsis_command(work / "nsis-zlib.nsi")}
     for method, level, threads in grid:
         target = work / "installers" / f"ours-{method}-{level}-{threads}.exe"
-        command = ours_command(payload, target, "--method", method, "--level", str(level),
-                               "--threads", str(threads or os.cpu_count()))
-        runs = [timed(command) for _ in range(rounds)]
-        wall, cpu = median(w for w, _ in runs), median(c for _, c in runs)
-        label = f"-{method}- {level} {threads or os.cpu_count()}"
-        print(f"{label:24} {target.stat().st_size:>10} {wall:8.2f} {cpu:8.2f} "
-              f"{zlib_wall / wall:17.2f} {zlib_cpu / cpu:16.2f}")
+        commands[(method, level, threads, target)] = ours_command(
+            payload, target, "--method", method, "--level", str(level), "--threads", str(threads))
+    runs = {key: [] for key in commands}
+    for _ in range(rounds):
+        for key, command in commands.items():
+            runs[key].append(timed(command))
+    times = {key: (median(w for w, _ in r), median(c for _, c in r)) for key, r in runs.items()}
+    zlib_wall, zlib_cpu = times.pop("makensis zlib")
+    print(f"\nbuild time by method and level, lzhsfx build against makensis zlib in {rounds} "
+          f"alternating rounds (makensis zlib: {zlib_wall:.2f} s, {zlib_cpu:.2f} s CPU)")
+    print(f"{'method level threads':22} {'bytes':>10} {'wall s':>7} {'CPU s':>7} "
+          f"{'makensis wall / ours':>21} {'CPU / ours':>11}")
+    for (method, level, threads, target), (wall, cpu) in times.items():
+        label = "-lh0- (stored)" if method == "lh0" else f"-{method}- {level}"
+        print(f"{label + f' {threads}':22} {target.stat().st_size:>10} {wall:7.2f} {cpu:7.2f} "
+              f"{zlib_wall / wall:21.2f} {zlib_cpu / cpu:11.2f}")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -284,46 +295,42 @@ def bench_installs(work, payload, installers, empty, rounds):
     with winehelper.WineSession() as wine:
         base = wine.drive_c / "bench-install"
         shutil.rmtree(base, ignore_errors=True)
-        one = work / "one-member"
-        one.mkdir(exist_ok=True)
-        (one / "a.txt").write_bytes(b"a")
+        one = work / "one-member.txt"
+        one.write_bytes(b"a")
         small = work / "installers" / "ours-one-member.exe"
-        subprocess.run([str(c) for c in ours_command(one, small)[:-len(PAYLOAD_PARTS)]]
-                       + [str(one / "a.txt")], check=True)
+        subprocess.run([str(c) for c in ours_command(None, small, paths=[one])], check=True)
 
-        def install(path, kind, folder, env=None, err=None):
-            shutil.rmtree(folder, ignore_errors=True)
-            args = ["-n", wine.windows_path(folder)] if kind == "ours" else \
-                ["/S", f"/D={wine.windows_path(folder)}"]
+        def launch(program, *args, status, env=None, err=None):
+            """Wall seconds of one run of `wine program args`, which must end with `status`."""
             start = time.perf_counter()
-            status = subprocess.run(["wine", str(path), *args], env=env or wine.env,
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                    stderr=err or subprocess.DEVNULL, timeout=300).returncode
+            ended = subprocess.run(["wine", str(program), *args], env=env or wine.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=err or subprocess.DEVNULL, timeout=300).returncode
             elapsed = time.perf_counter() - start
-            wanted = 1 if kind == "ours" else 0
-            assert status == wanted, f"{path.name} ended with {status}, not {wanted}"
+            assert ended == status, f"{Path(program).name} ended with {ended}, not {status}"
             return elapsed
 
-        def startup():
-            start = time.perf_counter()
-            wine.run(wine.probe, "--platform")
-            return time.perf_counter() - start
+        def install(path, folder, env=None, err=None):
+            shutil.rmtree(folder, ignore_errors=True)
+            if path.name.startswith("ours"):  # our dialog's OK result is 1
+                return launch(path, "-n", wine.windows_path(folder), status=1, env=env, err=err)
+            return launch(path, "/S", f"/D={wine.windows_path(folder)}", status=0)
 
         def traced():
             trace = work / "relay.txt"
             env = dict(wine.env, WINEDEBUG="+timestamp,+relay")
             with open(trace, "w") as err:
-                wall = install(installers["lzhsfx -lh7-"], "ours", base / "traced", env, err)
+                wall = install(installers["lzhsfx -lh7-"], base / "traced", env, err)
             check_install(base / "traced", payload, expected)
             return (wall, *parse_trace(trace.read_text(errors="replace")))
 
-        runs = {"Wine start-up": startup,
-                **{name: (lambda p=path, n=name: install(
-                    p, "ours" if n.startswith("lzhsfx") else "nsis",
-                    base / n.replace(" ", "-")))
+        folder = {name: base / name.replace(" ", "-") for name in installers}
+        runs = {"Wine start-up": lambda: launch(wine.probe, "--platform",
+                                                status=winehelper.PLATFORM_IDS[winehelper.NT]),
+                **{name: (lambda p=path, n=name: install(p, folder[n]))
                    for name, path in installers.items()},
-                "lzhsfx one member": lambda: install(small, "ours", base / "one"),
-                **{f"{name} empty": (lambda p=path: install(p, "nsis", base / "empty"))
+                "lzhsfx one member": lambda: install(small, base / "one"),
+                **{f"{name} empty": (lambda p=path: install(p, base / "empty"))
                    for name, path in empty.items()}}
         wine._reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
                   ";".join(f"user32.{name}" for name in TRACED), "/f")
@@ -334,7 +341,7 @@ def bench_installs(work, payload, installers, empty, rounds):
                 for name, run in runs.items():
                     elapsed = run()
                     if name in installers:
-                        check_install(base / name.replace(" ", "-"), payload, expected)
+                        check_install(folder[name], payload, expected)
                     if round_:
                         times[name].append(elapsed)
                 if round_:
@@ -463,7 +470,7 @@ def main():
     installs, trace = bench_installs(work, payload, installers, empty, args.rounds)
     report(payload, installers, builds, empty, installs, trace, args.rounds)
     if args.levels:
-        bench_levels(work, payload, args.rounds, builds["NSIS zlib"])
+        bench_levels(work, payload, args.rounds)
 
 
 if __name__ == "__main__":
