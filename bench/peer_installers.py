@@ -121,7 +121,7 @@ def payload_files(payload):
 
 
 def check_install(folder, payload, expected):
-    """Fails unless `folder` holds exactly the payload's files and folders, byte for byte."""
+    """Fails unless `folder` holds exactly the payload's files, byte for byte."""
     found = sorted(p.relative_to(folder) for p in folder.rglob("*") if p.is_file())
     if found != expected:
         missing, extra = set(expected) - set(found), set(found) - set(expected)
@@ -438,8 +438,8 @@ def report(payload, installers, builds, empty, installs, install_cpu, trace, rou
           + "; ".join(f"{name} " + " / ".join(f"{c:.3f}" for c in cpu_parts[name])
                       for name in installers))
     ours_no_timer = installs[ours] - timer
-    print(f"\nWine start-up (a trivial program): {startup:.3f} s, {install_cpu['Wine start-up']:.3f}"
-          " s CPU")
+    print(f"\nWine start-up (a trivial program): {startup:.3f} s, "
+          f"{install_cpu['Wine start-up']:.3f} s CPU")
     print(f"ours without the auto-start timer: {ours_no_timer:.3f} s "
           f"({installs[ours]:.3f} s less the timer's measured wait of {timer:.3f} s, "
           f"nominally {AUTO_START_MS / 1000:.3f} s)")
