@@ -97,11 +97,18 @@ def jlha_members(method, files):
 
 
 def write(target, seed, data):
+    """Writes one seed; a target's folder is emptied the first time, so seeds of other
+    origins (as decoder_diff's) are kept."""
     d = os.path.join(CORPUS, target)
+    if target not in write.cleared:
+        shutil.rmtree(d, ignore_errors=True)
+        write.cleared.add(target)
     os.makedirs(d, exist_ok=True)
     with open(os.path.join(d, seed), "wb") as f:
         f.write(data)
 
+
+write.cleared = set()
 
 def main():
     random.seed(1)
@@ -114,9 +121,6 @@ def main():
         for m, name, data, p in jlha_members("o" + method, files):
             assert m == b"-lh%s-" % method.encode(), (name, m)
             packed[(method, name)] = (m, data, p)
-
-    if os.path.isdir(CORPUS):
-        shutil.rmtree(CORPUS)
 
     # Decoder: byte 0 the method index into "04567" (+8: to a file), 3 bytes of size.
     def decoder_seed(index, to_file, data, p):

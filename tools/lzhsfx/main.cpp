@@ -34,7 +34,8 @@ folders become directory entries), or of an existing archive.
   --from-archive FILE      wrap an existing .lzh: level-2 headers as they stand
                            when the installer reads them so, any other headers
                            rewritten as the installer's level 2; data unchanged
-                           (a MacBinary header in front of it included)
+                           (a MacBinary header in front of it included), but
+                           -lh1- members are decoded and packed anew with -lh7-
   --allow-outside-paths    with --from-archive: keep members whose paths start at
                            the root of a drive, which the installer honours
   --notice FILE            a UTF-8 text the installer shows first, in a Yes/No box
