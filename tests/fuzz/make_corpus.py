@@ -19,6 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
 sys.path.insert(0, os.path.join(HERE, "..", "tools"))
 import lh1_encoder  # noqa: E402
+import lzh_craft  # noqa: E402
 
 
 def crc16(data):
@@ -190,6 +191,42 @@ def main():
     write("paths", "macros", b"\x00%WinDir%\\Apps\0doc/readme.txt\0C:\\Dest\0C:\\TEMP\\")
     write("paths", "search_and_work", b"\x56%WORK%\0%Search%/SHARED.DLL\0C:\0")
     write("paths", "program_files", b"\x07%ProgramFiles%\\App\0\\Sys\\a.ini\0C:\\Dest\\\0D:\\Programs")
+
+    # Foreign archives: whole archives as other systems' LHA tools write them.
+    L0, L1, L2 = lzh_craft.level0, lzh_craft.level1, lzh_craft.level2
+    for level in "012":
+        work = tempfile.mkdtemp()
+        try:
+            os.makedirs(os.path.join(work, "d", "empty"))
+            for name, data in files:
+                with open(os.path.join(work, "d", name), "wb") as f:
+                    f.write(data)
+            for folder, dirs, names in os.walk(work):  # the same seeds at every run
+                for name in dirs + names:
+                    os.utime(os.path.join(folder, name), (1600000000, 1600000000))
+            subprocess.run(["jlha", "a%so5" % level, "x.lzh", "d"], cwd=work, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            with open(os.path.join(work, "x.lzh"), "rb") as f:
+                write("foreign_archive", "jlha_level" + level, f.read())
+        finally:
+            shutil.rmtree(work)
+    write("foreign_archive", "amiga_atari_os9", lzh_craft.archive(
+        L2(b"hello\n", name=b"hello.txt", directory=b"subdir\xffsubdir2", os_id=b"A"),
+        L0(b"dir/note.txt\0A comment", b"commented"),
+        L2(b"no crc", name=b"a.txt", directory=b"d\xff", common=False, os_id=b"a"),
+        L2(b"short", name=b"s.txt", common=False, size_error=-2, os_id=b"K")))
+    write("foreign_archive", "folders_and_padding", lzh_craft.archive(
+        L0(b"empty/", method=b"-lh0-"), L1(b"os9dir\\", method=b"-lh0-", os_id=b"K"),
+        L2(b"\0\0\x05EA.TYPE", name=b"FOLDER", attribute=0x10, os_id=b"2"),
+        L2(b"inside", name=b"x.txt", directory=b"FOLDER\xff", os_id=b"2"),
+        end=b"\0" + b"\xe5" * 40))
+    write("foreign_archive", "big_level3_root", lzh_craft.archive(
+        L2(b"\0" * 8, name=b"big", method=b"-lh5-", sizes64=(8, 1 << 33)),
+        lzh_craft.level3(b"three", name=b"b.txt"),
+        L2(b"root", name=b"a.txt", directory=b"\xffUntitled\xff", os_id=b"m"),
+        L0(b"../up.txt", b"up")))
+    write("foreign_archive", "lh1", lzh_craft.archive(
+        lh1_encoder.level0_member(b"old.txt", small), L0(b"new.txt", b"stored")))
     return 0
 
 
