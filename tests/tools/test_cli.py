@@ -503,6 +503,30 @@ class ForeignArchives(ToolTest):
         self.assertIn("-lhd-           0          0      -  2020-09-13 12:26:40  0000  ----a  "
                       "empty/", listing)
 
+    def test_ms_dos_names_in_capitals_are_taken_in_small_letters_as_lhasa_does(self):
+        # MS-DOS and OS/2 tools store names in capitals; lhasa writes a path without any small
+        # letter in small letters, and keeps the paths of other systems and mixed-case ones.
+        L0, L1, L2 = lzh_craft.level0, lzh_craft.level1, lzh_craft.level2
+        archive = self.craft(
+            "dos.lzh", L0(b"DOC\\README.DOC", b"level 0"), L1(b"ONE.TXT", b"1", os_id=b"M"),
+            L2(b"2", name=b"TWO.TXT", directory=b"SUB\xff", os_id=b"M"),
+            L2(b"os2", name=b"OS2.INI", os_id=b"2"), L2(b"zero", name=b"ZERO.TXT", os_id=b"\0"),
+            L2(b"unix", name=b"UNIX.TXT", os_id=b"U"), L2(b"win", name=b"WIN32.TXT", os_id=b"W"),
+            L2(b"mixed", name=b"MIXED.TXT", directory=b"lower\xff", os_id=b"M"),
+            L0(b"Case.Txt", b"kept"))
+        self.assert_read_as_lhasa_reads(archive)
+        self.assertEqual(sorted(tree_files(self.tmp / "dos.installer")[0]),
+                         ["Case.Txt", "UNIX.TXT", "WIN32.TXT", "doc/readme.doc",
+                          "lower/MIXED.TXT", "one.txt", "os2.ini", "sub/two.txt", "zero.txt"])
+        self.assertIn("header: an MS-DOS name in capitals, taken in small letters",
+                      lzhsfx("list", archive).stdout.decode())
+        # A double-byte character keeps its trail byte, which may be an ASCII capital
+        # ("ア" is 0x83 0x41) or small letter ("ャ" is 0x83 0x61).
+        archive = self.craft("kana.lzh", L0("アイ.TXT".encode("cp932"), b"a"),
+                             L0("ャX.TXT".encode("cp932"), b"b"))
+        files, _ = self.extracted(archive, "kana.tool")
+        self.assertEqual(sorted(files), ["アイ.txt", "ャx.txt"])
+
     def test_bytes_after_the_end_mark_are_a_warning_and_left_out(self):
         for fill in (b"\xe5", b"\0"):
             with self.subTest(fill=fill):
@@ -560,15 +584,15 @@ class ForeignArchives(ToolTest):
         # OS/2 LH/2: the folder's extended attributes as a packed member with attribute 0x10.
         archive = self.craft(
             "os2.lzh",
-            lzh_craft.level2(b"\0\0\x05EA.TYPE" * 3, name=b"FOLDER", attribute=0x10, os_id=b"2"),
-            lzh_craft.level2(b"inside", name=b"x.txt", directory=b"FOLDER\xff", os_id=b"2"))
+            lzh_craft.level2(b"\0\0\x05EA.TYPE" * 3, name=b"Folder", attribute=0x10, os_id=b"2"),
+            lzh_craft.level2(b"inside", name=b"x.txt", directory=b"Folder\xff", os_id=b"2"))
         self.assertIn("which is dropped", lzhsfx("list", archive).stdout.decode())
         setup = self.tmp / "os2.exe"
         r = self.build(setup, "--from-archive", archive)
-        self.assertIn('the member "FOLDER/" is a directory with 30 bytes of data', r.stderr.decode())
+        self.assertIn('the member "Folder/" is a directory with 30 bytes of data', r.stderr.decode())
         self.assertEqual([m["method"] for m in members_of(archive_part(setup.read_bytes()))],
                          [b"-lhd-", b"-lh0-"])
-        expected = ({"FOLDER/x.txt": (b"inside", TIME)}, {"FOLDER"})
+        expected = ({"Folder/x.txt": (b"inside", TIME)}, {"Folder"})
         self.assertEqual(self.extracted(archive, "os2.tool"), expected)
         self.assertEqual(self.extracted(setup, "os2.installer"), expected)
 

@@ -41,13 +41,15 @@ ARCHIVES = {
                os_id=b"K")],
     "unix": [L0(b"empty/", method=b"-lh0-"), L1(b"os9dir\\", method=b"-lh0-", os_id=b"K"),
              L0(b"dir/", method=b"-lhd-", attribute=0x10), L0(b"dir/x.txt", b"x")],
-    "os2": [L2(b"\0\0\x05EA.TYPE" * 3, name=b"FOLDER", attribute=0x10, os_id=b"2"),
-            L2(b"inside", name=b"x.txt", directory=b"FOLDER\xff", os_id=b"2")],
+    "os2": [L2(b"\0\0\x05EA.TYPE" * 3, name=b"Folder", attribute=0x10, os_id=b"2"),
+            L2(b"inside", name=b"x.txt", directory=b"Folder\xff", os_id=b"2")],
     "mac": [L2(MACBINARY, name=b"Read Me", os_id=b"m")],
+    "dos": [L0(b"DOC\\README.DOC", b"MS-DOS"), L2(b"os2", name=b"OS2.INI", os_id=b"2"),
+            L2(b"mixed", name=b"MIXED.TXT", directory=b"lower\xff", os_id=b"M")],
     "lh1": [lh1_encoder.level0_member(b"readme.old", OLD_TEXT), L0(b"plain.txt", b"stored")],
 }
 PADDED = {"padded": b"\0" + b"\xe5" * 301}
-LHASA_READS = {"amiga", "atari", "os9", "mac", "padded", "lh1"}
+LHASA_READS = {"amiga", "atari", "os9", "mac", "padded", "lh1", "dos"}
 
 
 def tree(folder):
@@ -110,11 +112,14 @@ class ForeignInstall(unittest.TestCase):
                     self.assertEqual(installed, tree(peer))
         self.assertEqual(tree(self.work / "amiga.dest")["subdir/subdir2/hello.txt"][0],
                          b"hello\n")
-        self.assertEqual(tree(self.work / "os2.dest")["FOLDER"], (None, None))
+        self.assertEqual(tree(self.work / "os2.dest")["Folder"], (None, None))
         self.assertEqual(tree(self.work / "unix.dest")["empty"], (None, None))
         self.assertEqual(tree(self.work / "mac.dest")["Read Me"][0], MACBINARY)
         self.assertEqual(tree(self.work / "jlha0.dest")["d/empty"], (None, None))
         self.assertEqual(tree(self.work / "lh1.dest")["readme.old"][0], OLD_TEXT)
+        self.assertEqual(sorted(p for p, (data, _) in tree(self.work / "dos.dest").items()
+                                if data is not None),
+                         ["doc/readme.doc", "lower/MIXED.TXT", "os2.ini"])
 
     def test_paths_from_the_root_are_installed_there_only_when_asked_for(self):
         archive = self.work / "root.lzh"

@@ -208,14 +208,54 @@ std::string Plural(uint64_t n, const char *unit) {
     return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
 }
 
+// Whether a header of `level` written on the system `os_id` has MS-DOS names, which
+// LHA tools for MS-DOS and OS/2 store in capitals: level 0 has no system byte and is
+// taken as MS-DOS, as a zero system byte is.
+bool HasDosNames(int level, uint8_t os_id) {
+    return level == 0 || os_id == 'M' || os_id == '2' || os_id == 0;
+}
+
+// Puts an MS-DOS path that has no small letter at all into small letters, as lhasa and
+// the Unix LHA tools extract it; double-byte characters are kept as they are, where a
+// byte-wise conversion would change their trail bytes. Returns whether a letter changed.
+bool LowerDosCapitals(std::string &directory, std::string &name, bool shift_jis) {
+    bool capitals = false;
+    for (const std::string *s : {&directory, &name}) {
+        for (size_t i = 0; i < s->size(); ++i) {
+            const uint8_t b = static_cast<uint8_t>((*s)[i]);
+            if (shift_jis && IsLeadByte(b)) {
+                ++i;
+            } else if (b >= 'a' && b <= 'z') {
+                return false;
+            } else if (b >= 'A' && b <= 'Z') {
+                capitals = true;
+            }
+        }
+    }
+    for (std::string *s : {&directory, &name}) {
+        for (size_t i = 0; capitals && i < s->size(); ++i) {
+            const uint8_t b = static_cast<uint8_t>((*s)[i]);
+            if (shift_jis && IsLeadByte(b)) {
+                ++i;
+            } else if (b >= 'A' && b <= 'Z') {
+                (*s)[i] = static_cast<char>(b + ('a' - 'A'));
+            }
+        }
+    }
+    return capitals;
+}
+
 // Sets the member's path from the stored directory and file names.
-void SetPath(const std::string &directory, std::string name, const ReadOptions &options,
+void SetPath(std::string directory, std::string name, bool dos_names, const ReadOptions &options,
              ArchiveMember &member) {
     const size_t zero = name.find('\0');
     if (zero != std::string::npos) {
         member.comment = name.substr(zero + 1);
         name.resize(zero);
         member.quirks.push_back("a comment after the name");
+    }
+    if (dos_names && LowerDosCapitals(directory, name, options.shift_jis)) {
+        member.quirks.push_back("an MS-DOS name in capitals, taken in small letters");
     }
     std::vector<std::string> parts;
     const PathShape folder = SplitPath(directory, options.shift_jis, parts);
@@ -278,6 +318,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
     uint64_t packed = Get32(h + 7);
     uint16_t crc = 0;
     uint32_t dos_time = Get32(h + 15);
+    uint8_t os_id = 0;
 
     if (member.header_level == 0 || member.header_level == 1) {
         const size_t total = size_t{h[0]} + 2;
@@ -302,6 +343,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
             if (22 + name_length + 5 > total) {
                 Fail(pos, "a truncated header");
             }
+            os_id = h[22 + name_length + 2];
             data_offset = ReadRecords(data, pos, pos + total - 2, size, 2, records);
             const uint64_t records_size = data_offset - (pos + total);
             if (records_size > packed) {
@@ -315,6 +357,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
             Fail(pos, "a truncated header");
         }
         crc = static_cast<uint16_t>(Get16(h + 21));
+        os_id = h[23];
         size_t end = ReadRecords(data, pos, pos + 24, size, 2, records);
         if (end > pos + total) {
             // OS-9/68k LHa counts the header 2 bytes short; its records say where it ends.
@@ -336,6 +379,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
             Fail(pos, "a truncated header");
         }
         crc = static_cast<uint16_t>(Get16(h + 21));
+        os_id = h[23];
         ReadRecords(data, pos, pos + 28, pos + total, 4, records);
         CheckHeaderCrc(data, pos, pos + total, records, member);
         data_offset = pos + total;
@@ -364,7 +408,8 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
         member.info.windows_times = records.windows_times;
     }
     SetPath(records.has_directory ? records.directory : std::string(),
-            records.has_name ? records.name : fixed_name, options, member);
+            records.has_name ? records.name : fixed_name, HasDosNames(member.header_level, os_id),
+            options, member);
     member.info.absolute = member.absolute;
     return data_offset + packed;
 }
