@@ -554,7 +554,8 @@ class ForeignArchives(ToolTest):
         self.assertEqual([(m["name"], m["method"], m["size"], m["crc"]) for m in members],
                          [(b"old.txt", b"-lh7-", len(text), crc16(text)),
                           (b"empty", b"-lh0-", 0, 0), (b"new.txt", b"-lh0-", 6, crc16(b"stored"))])
-        self.assertIn("-lh1-", lzhsfx("list", archive).stdout.decode())
+        self.assertIn("for the installer: decoded and packed anew with -lh7-",
+                      lzhsfx("list", archive).stdout.decode())
         # Damaged -lh1- data is a member the installer cannot take, named with the reason.
         packed = lh1_encoder.encode(text)
         cases = {

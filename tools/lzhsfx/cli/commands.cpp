@@ -437,6 +437,8 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
         }
         if (!m.refusal.empty()) {
             std::printf("       not for the installer: %s\n", ShowShiftJis(m.refusal).c_str());
+        } else if (m.method_name == "-lh1-") {
+            std::printf("       for the installer: decoded and packed anew with -lh7-\n");
         }
         packed += m.packed_size;
         size += m.method == 'd' ? 0 : m.unpacked_size;
