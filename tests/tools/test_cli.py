@@ -626,6 +626,10 @@ class ForeignArchives(ToolTest):
              "it is 4400000000 bytes, more than the installer's 32-bit sizes hold"),
             ("..", lzh_craft.level0(b"../old.bin", b"up"),
              'its path leads up out of the folder with ".."'),
+            # LHa for UNIX stores a symbolic link as a directory entry "link|target".
+            ("link", lzh_craft.level2(name=b"old.bin|../\x83\x7c/target", method=b"-lhd-",
+                                      os_id=b"U"),
+             'it is a symbolic link to "../ポ/target", which the installer cannot make'),
         ]
         for label, member, reason in cases:
             name = "../old.bin" if label == ".." else "old.bin"
@@ -646,7 +650,7 @@ class ForeignArchives(ToolTest):
                     self.assert_refused(r, f'"{name}": {what}: {reason}', "1 fault")
                 self.assertEqual(tree_files(self.tmp / "x")[0], {"ok.txt": (b"fine", TIME)})
                 shutil.rmtree(self.tmp / "x")
-        big = self.craft("big.lzh", cases[-2][1])
+        big = self.craft("big.lzh", dict((c[0], c[1]) for c in cases)["4.4 GB"])
         self.assertIn(" 4400000000 ", lzhsfx("list", big).stdout.decode())
         # A member left out is listed with the Windows time of its header, as any other.
         filetime = (1000000000 + 11644473600) * 10**7

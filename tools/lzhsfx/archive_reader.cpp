@@ -208,6 +208,19 @@ std::string Plural(uint64_t n, const char *unit) {
     return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
 }
 
+// The offset of the first single-byte `c` in `s`, passing over double-byte characters
+// when `shift_jis`, or npos.
+size_t FindCharacter(const std::string &s, char c, bool shift_jis) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (shift_jis && IsLeadByte(static_cast<uint8_t>(s[i]))) {
+            ++i;
+        } else if (s[i] == c) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
 // Whether a header of `level` written on the system `os_id` has MS-DOS names, which
 // LHA tools for MS-DOS and OS/2 store in capitals: level 0 has no system byte and is
 // taken as MS-DOS, as a zero system byte is.
@@ -254,6 +267,13 @@ void SetPath(std::string directory, std::string name, bool dos_names, const Read
         name.resize(zero);
         member.quirks.push_back("a comment after the name");
     }
+    if (member.method == "-lhd-") {
+        const size_t bar = FindCharacter(name, '|', options.shift_jis);
+        if (bar != std::string::npos) {
+            member.link_target = name.substr(bar + 1);
+            name.resize(bar);
+        }
+    }
     if (dos_names && LowerDosCapitals(directory, name, options.shift_jis)) {
         member.quirks.push_back("an MS-DOS name in capitals, taken in small letters");
     }
@@ -265,7 +285,7 @@ void SetPath(std::string directory, std::string name, bool dos_names, const Read
     if (member.header_level >= 2 && !directory.empty() && !folder.trailing) {
         member.quirks.push_back("a directory name without a separator at its end");
     }
-    bool folder_entry = member.method == "-lhd-";
+    bool folder_entry = member.method == "-lhd-" && member.link_target.empty();
     if (folder_entry && member.packed_size != 0) {
         member.dropped_data = member.packed_size;
         member.quirks.push_back("a directory entry with " + Plural(member.packed_size, "byte") +
@@ -449,6 +469,10 @@ std::string InstallerRefusal(const ArchiveMember &member) {
     if (member.header_level > 2) {
         return "it has a level-" + std::to_string(member.header_level) +
                " header, which the installer cannot read";
+    }
+    if (!member.link_target.empty()) {
+        return "it is a symbolic link to \"" + member.link_target +
+               "\", which the installer cannot make";
     }
     if (m != "-lhd-" && m != "-lh0-" &&
         !(m.compare(0, 3, "-lh") == 0 && m[3] >= '4' && m[3] <= '7')) {

@@ -33,6 +33,9 @@ struct ArchiveMember {
     uint64_t dropped_data = 0;
     // The path began with a separator: the installer takes it from the drive's root.
     bool absolute = false;
+    // What a symbolic link points to: the Unix LHA tools store a link as a directory
+    // entry named "link|target". Empty for any other member.
+    std::string link_target;
 };
 
 struct ReadOptions {

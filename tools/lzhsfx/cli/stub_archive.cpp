@@ -163,7 +163,7 @@ Member Refused(const lzhsfx::InstallerMember &entry) {
         path += part + "/";
     }
     m.path = path + a.info.name;
-    m.method = a.method == "-lhd-" ? 'd' : 0;
+    m.method = a.method == "-lhd-" && a.link_target.empty() ? 'd' : 0;
     m.method_name = a.method;
     m.packed_size = a.packed_size;
     m.unpacked_size = a.unpacked_size;
