@@ -36,10 +36,6 @@ uint64_t Get64(const uint8_t *p) {
     return Get32(p) | (uint64_t{Get32(p + 4)} << 32);
 }
 
-bool IsLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 bool IsSeparator(uint8_t b) {
     return b == '/' || b == '\\' || b == kSeparator;
 }

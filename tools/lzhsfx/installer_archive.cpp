@@ -7,10 +7,6 @@
 namespace lzhsfx {
 namespace {
 
-bool IsLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 // A path component with its ASCII letters in lower case, double-byte characters kept.
 std::string Folded(const std::string &part) {
     std::string s = part;

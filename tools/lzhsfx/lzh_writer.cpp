@@ -19,10 +19,6 @@ constexpr uint8_t kSeparator = 0xFF;
 // A file this large is compressed on all threads by itself.
 constexpr size_t kLargeFile = size_t{4} << 20;
 
-bool IsLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 bool IsTrailByte(uint8_t b) {
     return b >= 0x40 && b <= 0xFC && b != 0x7F;
 }

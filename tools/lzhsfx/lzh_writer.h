@@ -18,6 +18,11 @@
 
 namespace lzhsfx {
 
+// Whether `b` starts a double-byte character of Shift-JIS (code page 932).
+inline bool IsLeadByte(uint8_t b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
 // A member the stub could not extract as given, or an archive that cannot be read.
 class LzhError : public std::runtime_error {
   public:
