@@ -26,6 +26,10 @@ def build_installer(target):
 
 
 def main():
+    reason = winehelper.reason_unavailable()
+    if reason is not None:
+        print(f"demo: Wine cannot run here: {reason}; nothing was installed", file=sys.stderr)
+        return 3
     with winehelper.WineSession() as wine:
         work = wine.drive_c / "demo"
         work.mkdir(exist_ok=True)

@@ -91,9 +91,9 @@ MEMBERS = [
     Member("guide.txt", b"a guide\r\n", dir="docs"),
 ]
 
-# One session for the module's tests: started before the first, closed after the last.
+# One session for the module's tests that run programs: started before the first of them,
+# closed after the last test of the module. The resource checks need no Wine.
 wine = winehelper.WineSession()
-setUpModule = wine.start
 tearDownModule = wine.close
 
 
@@ -194,6 +194,10 @@ class Resources(unittest.TestCase):
 
 
 class DialogCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        wine.start()
+
     def setUp(self):
         self.folder = wine.drive_c / "dialog"
         shutil.rmtree(self.folder, ignore_errors=True)

@@ -29,6 +29,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import unittest
 from dataclasses import dataclass, field
 from pathlib import Path, PureWindowsPath
 
@@ -44,6 +45,8 @@ PREFIX_TIMEOUT = 180  # seconds for wineboot to make a prefix
 RUN_TIMEOUT = 30  # default bound on one program run
 
 SOURCE_DIR = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(SOURCE_DIR / "scripts"))
+from i386_check import reason_unavailable  # noqa: E402
 
 # uihelper exit statuses.
 UI_DONE, UI_TIMED_OUT, UI_BAD_USAGE, UI_NOT_FOUND, UI_NOT_USABLE, UI_NO_ANSWER = range(6)
@@ -237,6 +240,13 @@ class WineSession:
     # --- life cycle ---------------------------------------------------------------------------
 
     def start(self):
+        """Starts the session; a second call while it runs does nothing. Where Wine cannot run
+        on this machine, the tests that need it are skipped with the reason."""
+        if self._lock is not None:
+            return
+        reason = reason_unavailable()
+        if reason is not None:
+            raise unittest.SkipTest(f"Wine left out: {reason}")
         self._acquire()
         try:
             self._start_xvfb()
@@ -416,6 +426,10 @@ class WineSession:
 
 
 def main(argv):
+    reason = reason_unavailable()
+    if reason is not None and argv[1:] in (["reset"], ["stop"]):
+        print(f"Wine left out: {reason}")
+        return 0
     if argv[1:] == ["reset"]:
         with WineSession(fresh=True):
             pass
