@@ -14,6 +14,20 @@
 #include "startup/run_state.h"
 #include "ui/messages.h"
 
+#ifdef _WIN32
+// The system headers declare the DDE parameter calls without dllimport, so they would
+// be called through the import library's jump stubs, which carry no base relocation and
+// fail wherever the program is not loaded at its linked address (always under Win32s,
+// at every start under address space randomisation). Declared again as imports, they
+// are called through their import address table slots like every other call.
+extern "C" {
+__declspec(dllimport) LPARAM WINAPI PackDDElParam(UINT message, UINT_PTR lo, UINT_PTR hi);
+__declspec(dllimport) BOOL WINAPI
+    UnpackDDElParam(UINT message, LPARAM lparam, PUINT_PTR lo, PUINT_PTR hi);
+__declspec(dllimport) BOOL WINAPI FreeDDElParam(UINT message, LPARAM lparam);
+}
+#endif
+
 namespace {
 
 enum {
