@@ -1,6 +1,8 @@
 // Host double: paths, files, directories, volumes, the environment and the registry.
 #include "platform/host_state.h"
 
+#include <iconv.h>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -87,6 +89,22 @@ std::string HostPath(const char *windows_path) {
     }
     while (out.size() > 1 && out.back() == '/') {
         out.pop_back();
+    }
+    if (Host().utf8_names) {
+        // As Wine stores them: the Unicode form of the code page 932 name, in UTF-8.
+        iconv_t cd = iconv_open("UTF-8", "CP932");
+        if (cd != reinterpret_cast<iconv_t>(-1)) {
+            std::string converted(out.size() * 3 + 1, '\0');
+            char *src = &out[0];
+            size_t left = out.size();
+            char *dst = &converted[0];
+            size_t room = converted.size();
+            if (iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1)) {
+                converted.resize(converted.size() - room);
+                out = converted;
+            }
+            iconv_close(cd);
+        }
     }
     return out;
 }

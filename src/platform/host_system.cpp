@@ -69,6 +69,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     return module == &kernel_module && found != Host().kernel_procs.end() ? found->second : nullptr;
 }
 
+void HostStoreNamesAsUtf8(bool on) {
+    Host().utf8_names = on;
+}
+
 void HostSetPlatformId(DWORD id) {
     Host().platform_id = id;
 }
