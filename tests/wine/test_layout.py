@@ -3,6 +3,7 @@ its manifest, and that it starts, and installs at every execution level, under W
 platforms."""
 
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -97,6 +98,18 @@ class StubLayout(LayoutChecks, unittest.TestCase):
         names = {name.lower() for name in self.image.imported_dlls()}
         self.assertIn("kernel32.dll", names)
         self.assertLessEqual(names, SYSTEM_DLLS)
+
+    def test_every_system_call_goes_through_its_import_slot(self):
+        # The import library's jump stubs ("jmp *slot") carry no base relocation: a call to
+        # one fails wherever the program is not loaded at its linked address.
+        linked = STUB.parent / "sfxstub_linked.exe"
+        listing = subprocess.run([os.environ.get("OBJDUMP", "objdump"), "-d", str(linked)],
+                                 check=True, capture_output=True, text=True).stdout
+        stubs = set(re.findall(r"^ *([0-9a-f]+):\s+ff 25 ", listing, re.M))
+        self.assertGreater(len(stubs), 0)
+        targets = re.findall(r"\s(?:call|jmp)\s+0x([0-9a-f]+)$", listing, re.M)
+        self.assertGreater(len(targets), 0)
+        self.assertEqual(sorted(set(targets) & stubs), [])
 
 
 def manifest_of(image):
