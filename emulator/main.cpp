@@ -75,6 +75,11 @@ void OnExit(int status, const std::string &fault) {
         fclose(s.transcript);
         s.transcript = nullptr;
     }
+    if (!s.drive_root.empty()) {
+        unlink((s.drive_root + "/c").c_str());
+        unlink((s.drive_root + "/z").c_str());
+        rmdir(s.drive_root.c_str());
+    }
 }
 
 void MakeFolder(const std::string &path) {
@@ -142,6 +147,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     std::string root = root_pattern;
+    s.drive_root = root;
     HostReset(root);
     rmdir((root + "/c").c_str());
     if (symlink(drive_c.c_str(), (root + "/c").c_str()) != 0 ||

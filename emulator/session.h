@@ -44,6 +44,7 @@ struct Session {
     std::vector<std::string> answers; // in the order they are taken
     size_t next_answer = 0;
     FILE *transcript = nullptr;
+    std::string drive_root;                // the model's folder of drive links, removed at the end
     uint32_t kernel_module = 0;            // the handle GetModuleHandleA gives for kernel32
     std::vector<std::string> open_dialogs; // template names, innermost last
     std::vector<uint32_t> dialog_procs;    // the guest procedures of the open dialogs
