@@ -1,13 +1,19 @@
 // sfxemu: runs a Windows installer's real i386 code under Unicorn over the Win32 model,
 // so that what an installer does can be seen and checked without Windows.
 //
-//   sfxemu [--drive-c DIR] [--win32s] [--answer A]... [--transcript FILE] INSTALLER [ARGS...]
+//   sfxemu [--drive-c DIR] [--win32s] [--cwd WINDOWS-DIR] [--answer A]... [--transcript FILE]
+//          [--interactive] INSTALLER [ARGS...]
 //
 // Drive C: is DIR (a fresh temporary folder when not given), Z: is the Linux root, as
 // under Wine. The installer runs from C:\ as "INSTALLER ARGS" would. Each message box,
 // and each dialog when it waits for the user, takes the next answer. The exit status is
 // the installer's; 125 when a box or a dialog waited and no answer was left, 124 when
 // the program did what the model does not have (the run says what and where).
+//
+// With --interactive, a driver on standard input and output plays the user instead of
+// the answers: whenever a window waits, the emulator writes "wait HANDLE", the window as
+// the end-to-end tests' UI helper dumps it and "end"; the driver answers "click ID" or
+// "settext ID TEXT", and the emulator says "status N" (the helper's statuses) and goes on.
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -27,8 +33,8 @@ namespace {
 
 int Usage(const char *message) {
     fprintf(stderr,
-            "%s\nusage: sfxemu [--drive-c DIR] [--win32s] [--answer A]... [--transcript FILE] "
-            "INSTALLER [ARGS...]\n"
+            "%s\nusage: sfxemu [--drive-c DIR] [--win32s] [--cwd WINDOWS-DIR] [--answer A]... "
+            "[--transcript FILE] [--interactive] INSTALLER [ARGS...]\n"
             "answers: ok, cancel, yes, no, retry, folder:C:\\path (typed into the dialog's "
             "folder field, then OK), click:ID\n",
             message);
@@ -92,18 +98,24 @@ int main(int argc, char **argv) {
     std::string drive_c;
     std::string transcript;
     bool win32s = false;
+    bool interactive = false;
+    std::string cwd = "C:\\";
     Session &s = Current();
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
         std::string option = argv[i];
         if (option == "--win32s") {
             win32s = true;
+        } else if (option == "--interactive") {
+            interactive = true;
         } else if (i + 1 >= argc) {
             return Usage(("missing value of " + option).c_str());
         } else if (option == "--drive-c") {
             drive_c = argv[++i];
         } else if (option == "--answer") {
             s.answers.push_back(argv[++i]);
+        } else if (option == "--cwd") {
+            cwd = argv[++i];
         } else if (option == "--transcript") {
             transcript = argv[++i];
         } else {
@@ -135,8 +147,8 @@ int main(int argc, char **argv) {
             return 2;
         }
         drive_c = pattern;
-        printf("drive C: is %s\n", drive_c.c_str());
-        fflush(stdout);
+        fprintf(interactive ? stderr : stdout, "drive C: is %s\n", drive_c.c_str());
+        fflush(nullptr);
     }
     MakeFolder(drive_c);
     drive_c = Absolute(drive_c);
@@ -160,7 +172,7 @@ int main(int argc, char **argv) {
                                "/users/Public", "/users/Public/Temp"}) {
         MakeFolder(drive_c + folder);
     }
-    HostStoreNamesAsUtf8(true);
+    HostStoreAsWine(true);
     HostSetWindowsDirectory("C:\\windows");
     Host().system_dir = "C:\\windows\\system32";
     HostSetEnv("TEMP", "C:\\users\\Public\\Temp");
@@ -168,7 +180,15 @@ int main(int argc, char **argv) {
     HostSetMachineValue("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
                         "C:\\Program Files");
     HostSetPlatformId(win32s ? VER_PLATFORM_WIN32s : VER_PLATFORM_WIN32_NT);
-    HostSetCurrentDirectory("C:\\");
+    std::string cwd_cp932;
+    if (!Cp932FromUtf8(cwd, &cwd_cp932)) {
+        return Usage("the folder of --cwd has characters code page 932 lacks");
+    }
+    HostSetCurrentDirectory(cwd_cp932.c_str());
+    if (interactive) {
+        s.control_in = stdin;
+        s.control_out = stdout;
+    }
 
     std::string module = WindowsName(installer, drive_c);
     std::string module_cp932;
@@ -206,6 +226,7 @@ int main(int argc, char **argv) {
     memcpy(image, s.image.memory.data(), s.image.memory.size());
     InstallTraps();
     PrepareDesktop();
+    PrepareDialogs();
     Event started("start");
     s.Record(started.Text("command_line", s.command_line)
                  .Raw("platform", JsonString(win32s ? "win32s" : "nt")));

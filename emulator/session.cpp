@@ -13,10 +13,7 @@
 namespace {
 
 const HWND kProgramManager = reinterpret_cast<HWND>(0x00A10000);
-constexpr int kEditField = 100; // the install dialog's folder field
-constexpr int kTimerLimit = 1000;
-constexpr UINT kStyleDisabled = 0x08000000; // WS_DISABLED
-constexpr UINT kStyleVisible = 0x10000000;  // WS_VISIBLE
+} // namespace
 
 bool Convert(const char *to, const char *from, const std::string &in, std::string *out) {
     iconv_t cd = iconv_open(to, from);
@@ -35,124 +32,7 @@ bool Convert(const char *to, const char *from, const std::string &in, std::strin
     return ok;
 }
 
-std::string Utf16Cp932(const std::u16string &text) {
-    std::string bytes(reinterpret_cast<const char *>(text.data()), text.size() * 2);
-    std::string out;
-    Convert("CP932", "UTF-16LE", bytes, &out);
-    return out;
-}
-
-// A template's name or ordinal field, UTF-16; advances `at`.
-std::u16string SzOrOrd(const std::vector<uint8_t> &d, size_t *at, bool *ordinal, uint16_t *number) {
-    auto word = [&](size_t i) -> uint16_t { return i + 2 <= d.size() ? d[i] | d[i + 1] << 8 : 0; };
-    *ordinal = false;
-    if (word(*at) == 0xFFFF) {
-        *ordinal = true;
-        *number = word(*at + 2);
-        *at += 4;
-        return u"";
-    }
-    std::u16string s;
-    while (*at + 2 <= d.size() && word(*at) != 0) {
-        s += static_cast<char16_t>(word(*at));
-        *at += 2;
-    }
-    *at += 2;
-    return s;
-}
-
-std::string StatesOf(const HostControl &c) {
-    std::string s = "[";
-    auto add = [&](const char *state) {
-        s += (s.size() > 1 ? ",\"" : "\"") + std::string(state) + "\"";
-    };
-    if (c.style & kStyleVisible) {
-        add("visible");
-    }
-    if (c.enabled) {
-        add("enabled");
-    }
-    if (c.check == BST_CHECKED) {
-        add("checked");
-    }
-    return s + "]";
-}
-
-std::map<std::string, std::string> &TemplateCaptions() {
-    static std::map<std::string, std::string> captions; // by upper-cased template name
-    return captions;
-}
-
-std::vector<std::pair<int, std::string>> &TemplateOrder() {
-    static std::vector<std::pair<int, std::string>> ids; // control id, template name
-    return ids;
-}
-
-void RecordDialogWaiting(HWND dialog) {
-    Session &s = Current();
-    std::string controls = "[";
-    for (const auto &entry : TemplateOrder()) {
-        if (entry.second != s.open_dialogs.back()) {
-            continue;
-        }
-        HostControl *c = HostFindControl(dialog, entry.first);
-        if (c == nullptr) {
-            continue;
-        }
-        controls += (controls.size() > 1 ? "," : "") + std::string("{\"id\":") +
-                    std::to_string(entry.first) +
-                    ",\"text\":" + JsonString(Utf8FromCp932(c->text)) +
-                    ",\"states\":" + StatesOf(*c) + "}";
-    }
-    Event e("dialog");
-    e.Text("template", s.open_dialogs.back()).Text("caption", HostWindowCaption(dialog));
-    s.Record(e.Raw("controls", controls + "]"));
-}
-
-// Acts as the user when the dialog's queue is empty: the auto-start timer first, as
-// time passes, then the next answer.
-bool DriveDialog(HWND dialog) {
-    Session &s = Current();
-    for (const HostTimer &timer : HostTimers()) {
-        if (timer.window == dialog) {
-            if (++s.timer_firings > kTimerLimit) {
-                s.machine.Fault("the dialog's timer fired " + std::to_string(kTimerLimit) +
-                                " times and the dialog did not end");
-            }
-            Sleep(timer.milliseconds);
-            PostMessageA(dialog, WM_TIMER, timer.id, 0);
-            return true;
-        }
-    }
-    RecordDialogWaiting(dialog);
-    std::string answer = s.TakeAnswer("the dialog " + s.open_dialogs.back());
-    int button = 0;
-    if (answer == "ok") {
-        button = IDOK;
-    } else if (answer == "cancel") {
-        button = IDCANCEL;
-    } else if (answer.compare(0, 7, "folder:") == 0) {
-        HostControl *field = HostFindControl(dialog, kEditField);
-        std::string folder;
-        if (field == nullptr || !Cp932FromUtf8(answer.substr(7), &folder)) {
-            s.machine.Fault("the answer " + answer + " cannot be typed into this dialog");
-        }
-        field->text = folder;
-        button = IDOK;
-    } else if (answer.compare(0, 6, "click:") == 0) {
-        button = atoi(answer.c_str() + 6);
-    } else {
-        s.machine.Fault("the answer " + answer +
-                        " is not one a dialog takes (ok, cancel, "
-                        "folder:PATH, click:ID)");
-    }
-    HostControl *control = HostFindControl(dialog, button);
-    if (control == nullptr || !control->enabled) {
-        s.machine.Fault("the answer " + answer + " names a control that is missing or disabled");
-    }
-    PostMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(button), 0);
-    return true;
-}
+namespace {
 
 // Program Manager: answers the conversation on "PROGMAN", records each command and
 // acknowledges it positively.
@@ -257,6 +137,73 @@ void Session::Record(Event &event) {
     }
 }
 
+std::string DumpLine(const std::string &id, const char *cls, const std::string &cp932_text,
+                     const std::string &state, const RECT &rect) {
+    std::string text;
+    for (char c : Utf8FromCp932(cp932_text)) {
+        text += c == '\\'   ? "\\\\"
+                : c == '\t' ? "\\t"
+                : c == '\n' ? "\\n"
+                : c == '\r' ? "\\r"
+                            : std::string(1, c);
+    }
+    return id + "\t" + cls + "\t" + text + "\t" + state + "\t" + std::to_string(rect.left) + "," +
+           std::to_string(rect.top) + "," + std::to_string(rect.right - rect.left) + "," +
+           std::to_string(rect.bottom - rect.top) + "\n";
+}
+
+std::string Session::Await(Waiting &waiting, const std::string &what) {
+    if (control_in == nullptr) {
+        return TakeAnswer(what);
+    }
+    for (;;) {
+        fprintf(control_out, "wait %lu\n%send\n",
+                static_cast<unsigned long>(reinterpret_cast<uintptr_t>(waiting.window())),
+                waiting.Dump().c_str());
+        fflush(control_out);
+        char line[4096];
+        if (fgets(line, sizeof line, control_in) == nullptr) {
+            // The driver is gone: the program is ended as a killed one is.
+            machine.Exit(kEndNoAnswer);
+        }
+        std::string action(line);
+        while (!action.empty() && (action.back() == '\n' || action.back() == '\r')) {
+            action.pop_back();
+        }
+        std::string answer;
+        int status = 2;
+        if (action.compare(0, 6, "click ") == 0) {
+            status = waiting.Click(atoi(action.c_str() + 6), &answer);
+        } else if (action.compare(0, 8, "settext ") == 0) {
+            size_t blank = action.find(' ', 8);
+            std::string text;
+            status = blank == std::string::npos ? 2 : 0;
+            std::string typed;
+            for (size_t i = blank + 1; status == 0 && i < action.size(); ++i) {
+                char c = action[i];
+                if (c == '\\' && i + 1 < action.size()) {
+                    char e = action[++i];
+                    c = e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+                }
+                typed += c;
+            }
+            if (status == 0 && !Cp932FromUtf8(typed, &text)) {
+                status = 2;
+            }
+            if (status == 0) {
+                status = waiting.SetText(atoi(action.c_str() + 8), text);
+            }
+        }
+        fprintf(control_out, "status %d\n", status);
+        fflush(control_out);
+        if (status == 0 && !answer.empty()) {
+            Event e("action");
+            Record(e.Raw("action", JsonString(action)));
+            return answer;
+        }
+    }
+}
+
 std::string Session::TakeAnswer(const std::string &waiting) {
     if (next_answer < answers.size()) {
         return answers[next_answer++];
@@ -275,86 +222,9 @@ Session &Current() {
 // ---- The desktop ---------------------------------------------------------------
 
 void PrepareDesktop() {
-    HostSetDialogDriver(DriveDialog);
     HostSetProcessStartHook(StartProgramManager);
     // Windows comes with its shell running; so does Wine.
     StartProgramManager("PROGMAN.EXE");
-}
-
-bool DefineTemplateFromResources(const std::string &name) {
-    const PeImage::Resource *r = Current().image.FindResource("#5", name);
-    if (r == nullptr) {
-        return false;
-    }
-    const std::vector<uint8_t> &d = r->data;
-    auto dword = [&](size_t i) -> uint32_t {
-        return i + 4 <= d.size()
-                   ? d[i] | d[i + 1] << 8 | d[i + 2] << 16 | static_cast<uint32_t>(d[i + 3]) << 24
-                   : 0;
-    };
-    if (dword(0) == 0xFFFF0001u) {
-        Current().machine.Fault("the extended dialog template " + name + " is not modelled");
-    }
-    uint32_t style = dword(0);
-    size_t count = d.size() >= 10 ? d[8] | d[9] << 8 : 0;
-    size_t at = 18;
-    bool ordinal;
-    uint16_t number;
-    SzOrOrd(d, &at, &ordinal, &number); // menu
-    SzOrOrd(d, &at, &ordinal, &number); // class
-    std::string title = Utf16Cp932(SzOrOrd(d, &at, &ordinal, &number));
-    if (style & 0x40) { // DS_SETFONT: point size and face name
-        at += 2;
-        SzOrOrd(d, &at, &ordinal, &number);
-    }
-    std::vector<std::string> texts;
-    std::vector<HostControlSpec> specs;
-    std::vector<std::pair<int, uint32_t>> styles;
-    texts.reserve(count);
-    for (size_t i = 0; i < count && at < d.size(); ++i) {
-        at = (at + 3) & ~size_t{3};
-        uint32_t item_style = dword(at);
-        int id = d.size() >= at + 18 ? static_cast<int16_t>(d[at + 16] | d[at + 17] << 8) : 0;
-        at += 18;
-        SzOrOrd(d, &at, &ordinal, &number); // class
-        std::u16string text = SzOrOrd(d, &at, &ordinal, &number);
-        size_t extra = at + 2 <= d.size() ? d[at] | d[at + 1] << 8 : 0;
-        at += 2 + extra;
-        texts.push_back(ordinal ? "" : Utf16Cp932(text));
-        specs.push_back(HostControlSpec{id & 0xFFFF, texts.back().c_str(), item_style});
-        TemplateOrder().emplace_back(id & 0xFFFF, HostUpper(name));
-    }
-    HostDefineTemplate(name.c_str(), specs);
-    TemplateCaptions()[HostUpper(name)] = title;
-    return true;
-}
-
-INT_PTR CALLBACK GuestDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    Session &s = Current();
-    uint32_t proc = 0;
-    for (const auto &bound : s.bound_procs) {
-        if (bound.first == dialog) {
-            proc = bound.second;
-        }
-    }
-    if (proc == 0) {
-        // A dialog the model has just made: it belongs to the innermost DialogBoxParamA.
-        proc = s.dialog_procs.back();
-        s.bound_procs.emplace_back(dialog, proc);
-        SetWindowTextA(dialog, TemplateCaptions()[s.open_dialogs.back()].c_str());
-        for (const auto &entry : TemplateOrder()) {
-            HostControl *c = entry.second == s.open_dialogs.back()
-                                 ? HostFindControl(dialog, entry.first)
-                                 : nullptr;
-            if (c != nullptr) {
-                c->enabled = (c->style & kStyleDisabled) == 0;
-            }
-        }
-    }
-    Machine &m = s.machine;
-    uint32_t result = m.Call(proc, {m.ToGuest(reinterpret_cast<uintptr_t>(dialog)), message,
-                                    m.ToGuest(wparam), m.ToGuest(static_cast<uint64_t>(lparam))});
-    return static_cast<int32_t>(result);
 }
 
 void RecordText(HWND window, int id, const char *text) {

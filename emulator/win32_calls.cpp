@@ -111,29 +111,6 @@ std::string RootName(uint32_t root) {
                                  : "HKEY_" + std::to_string(root);
 }
 
-const char *const kButtonNames[] = {"", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
-
-int BoxAnswer(UINT style, const std::string &answer, std::string *buttons) {
-    static const int kButtons[][3] = {{IDOK, 0, 0},     {IDOK, IDCANCEL, 0},
-                                      {3, 4, 5},        {IDYES, IDNO, IDCANCEL},
-                                      {IDYES, IDNO, 0}, {4, IDCANCEL, 0}};
-    UINT set = style & 0x0F;
-    if (set > 5) {
-        return 0;
-    }
-    int chosen = 0;
-    for (int id : kButtons[set]) {
-        if (id == 0) {
-            continue;
-        }
-        *buttons += (buttons->empty() ? "" : ",") + std::string(kButtonNames[id]);
-        if (answer == kButtonNames[id]) {
-            chosen = id;
-        }
-    }
-    return chosen;
-}
-
 const char *IconName(UINT style) {
     switch (style & 0xF0) {
     case MB_ICONERROR:
@@ -151,24 +128,23 @@ const char *IconName(UINT style) {
 
 uint32_t MessageBoxCall(Machine &m, Args a) {
     Session &s = Current();
-    const char *text = S(a[1]);
-    const char *caption = S(a[2]);
+    std::string text = a[1] == 0 ? "" : S(a[1]);
+    std::string caption = a[2] == 0 ? "" : S(a[2]);
     UINT style = a[3];
-    std::string buttons;
+    BoxWaiting box(caption, text, style);
     Event shown("box");
-    shown.Text("caption", caption == nullptr ? "" : caption)
-        .Text("text", text == nullptr ? "" : text);
-    shown.Raw("icon", JsonString(IconName(style)));
-    std::string answer =
-        s.TakeAnswer("a box \"" + Utf8FromCp932(text == nullptr ? "" : text) + "\"");
-    int id = BoxAnswer(style, answer, &buttons);
-    shown.Raw("buttons", JsonString(buttons)).Raw("answer", JsonString(answer));
+    shown.Text("caption", caption).Text("text", text).Raw("icon", JsonString(IconName(style)));
+    shown.Raw("buttons", JsonString(box.ButtonNames()));
     s.Record(shown);
+    std::string answer = s.Await(box, "a box \"" + Utf8FromCp932(text) + "\"");
+    int id = box.Button(answer);
+    Event answered("box-answer");
+    s.Record(answered.Raw("answer", JsonString(answer)));
     if (id == 0) {
-        m.Fault("the answer " + answer + " is not a button of the box (" + buttons + ")");
+        m.Fault("the answer " + answer + " is not a button of the box (" + box.ButtonNames() + ")");
     }
     HostQueueAnswer(id);
-    return static_cast<uint32_t>(MessageBoxA(H(a[0]), text, caption, style));
+    return static_cast<uint32_t>(MessageBoxA(H(a[0]), S(a[1]), S(a[2]), style));
 }
 
 uint32_t DialogBoxCall(Machine &, Args a) {
@@ -207,13 +183,16 @@ uint32_t OpenFileNameCall(Machine &, Args a) {
     r.lpstrTitle = S(g->title);
     r.Flags = g->flags;
     r.lpTemplateName = Name(g->template_name);
-    Event e("dialog");
-    e.Text("template", g->template_name > 0xFFFF ? S(g->template_name) : "");
-    e.Text("caption", r.lpstrTitle == nullptr ? "" : r.lpstrTitle);
     char directory[MAX_PATH];
     GetCurrentDirectoryA(sizeof directory, directory);
+    std::string templ = g->template_name > 0xFFFF ? HostUpper(S(g->template_name)) : "";
+    s.folder_template = (g->flags & OFN_ENABLETEMPLATE) != 0 ? templ : "";
+    Event e("dialog");
+    e.Text("template", templ).Text("caption", r.lpstrTitle == nullptr ? "" : r.lpstrTitle);
     s.Record(e.Text("folder", directory));
-    std::string answer = s.TakeAnswer("the folder dialog");
+    FolderWaiting waiting(r.lpstrTitle == nullptr ? "" : r.lpstrTitle,
+                          r.lpstrFile == nullptr ? "" : r.lpstrFile, directory, r.Flags);
+    std::string answer = s.Await(waiting, "the folder dialog");
     if (answer.compare(0, 7, "folder:") == 0) {
         std::string folder;
         if (!Cp932FromUtf8(answer.substr(7), &folder)) {

@@ -42,9 +42,10 @@ void HostSetEnv(const char *name, const char *value);
 void HostSetMachineValue(const char *key, const char *name, const std::string &data,
                          DWORD type = REG_SZ);
 void HostSetMaxComponentLength(DWORD length); // 0 makes GetVolumeInformationA fail
-// Linux names become the UTF-8 form of the code page 932 names, as under Wine; by
-// default they are the names' bytes.
-void HostStoreNamesAsUtf8(bool on);
+// Files are kept on Linux as Wine keeps them: names in the UTF-8 form of their code
+// page 932 names, hidden and system attributes in the extended attribute
+// user.DOSATTRIB. By default names are their bytes and those attributes live in memory.
+void HostStoreAsWine(bool on);
 
 // Faults. Each applies to calls made after it is set, until HostReset.
 void HostFailAllocationAfter(int successes); // LocalAlloc/GlobalAlloc fail after n successes

@@ -247,7 +247,18 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGP
         }
         HostAddDialog(dialog, proc, specs);
     }
-    proc(dialog, WM_INITDIALOG, 0, param);
+    if (proc(dialog, WM_INITDIALOG, 0, param) != 0) {
+        // As the dialog manager does: the focus goes to the first control, in template
+        // order, that takes it with the Tab key and can have it.
+        const DWORD tab_stop = 0x00010000, visible = 0x10000000;
+        for (const ControlTemplate &c : t->second.controls) {
+            HostControl *control = HostFindControl(dialog, c.id);
+            if ((c.style & tab_stop) != 0 && (c.style & visible) != 0 && control->enabled) {
+                d.focus = ControlHandle(dialog, c.id);
+                break;
+            }
+        }
+    }
     // The modal loop: the dialog's messages first, then the user.
     while (!FindDialog(dialog)->ended) {
         MSG msg;

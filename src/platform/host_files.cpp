@@ -6,8 +6,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -90,7 +92,7 @@ std::string HostPath(const char *windows_path) {
     while (out.size() > 1 && out.back() == '/') {
         out.pop_back();
     }
-    if (Host().utf8_names) {
+    if (Host().wine_storage) {
         // As Wine stores them: the Unicode form of the code page 932 name, in UTF-8.
         iconv_t cd = iconv_open("UTF-8", "CP932");
         if (cd != reinterpret_cast<iconv_t>(-1)) {
@@ -145,6 +147,13 @@ static DWORD AttributesOf(const std::string &path, const struct stat &st) {
     }
     auto found = Host().attributes.find(path);
     DWORD a = found == Host().attributes.end() ? FILE_ATTRIBUTE_ARCHIVE : found->second;
+    char kept[16] = {};
+    if (Host().wine_storage && found == Host().attributes.end() &&
+        getxattr(path.c_str(), "user.DOSATTRIB", kept, sizeof kept - 1) > 0) {
+        // A file this run did not write keeps what Wine stored of it.
+        a |= static_cast<DWORD>(strtoul(kept, nullptr, 16)) &
+             (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    }
     if ((st.st_mode & S_IWUSR) == 0) {
         a |= FILE_ATTRIBUTE_READONLY;
     }
@@ -160,6 +169,22 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
     return AttributesOf(path, st);
 }
 
+// Where files are kept as Wine keeps them, hidden and system go into the extended
+// attribute Wine reads them from.
+static void StoreDosAttributes(const std::string &path, DWORD attributes) {
+    if (!Host().wine_storage) {
+        return;
+    }
+    DWORD kept = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (kept == 0) {
+        removexattr(path.c_str(), "user.DOSATTRIB");
+        return;
+    }
+    char value[16];
+    int n = snprintf(value, sizeof value, "0x%x", static_cast<unsigned>(kept));
+    setxattr(path.c_str(), "user.DOSATTRIB", value, static_cast<size_t>(n), 0);
+}
+
 BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
     std::string path = HostPath(name);
     struct stat st;
@@ -173,6 +198,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
         (attributes & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~0222) : (st.st_mode | 0200);
     chmod(path.c_str(), mode & 07777);
     Host().attributes[path] = attributes & kStoredAttributes;
+    StoreDosAttributes(path, attributes);
     return TRUE;
 }
 
@@ -244,6 +270,7 @@ static HANDLE OpenFile(LPCSTR name, DWORD access, DWORD share, DWORD disposition
     }
     if (!exists || disposition == CREATE_ALWAYS) {
         Host().attributes[path] = (flags & kStoredAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+        StoreDosAttributes(path, flags);
         if (!exists) {
             struct timespec now;
             clock_gettime(CLOCK_REALTIME, &now);

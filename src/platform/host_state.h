@@ -48,7 +48,7 @@ struct HostMachine {
     long long live_global_blocks = 0;
     // Short forms for GetShortPathNameA, by upper-cased long path.
     std::map<std::string, std::string> short_names;
-    bool utf8_names = false;
+    bool wine_storage = false;
 };
 
 HostMachine &Host();

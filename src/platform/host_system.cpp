@@ -69,8 +69,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     return module == &kernel_module && found != Host().kernel_procs.end() ? found->second : nullptr;
 }
 
-void HostStoreNamesAsUtf8(bool on) {
-    Host().utf8_names = on;
+void HostStoreAsWine(bool on) {
+    Host().wine_storage = on;
 }
 
 void HostSetPlatformId(DWORD id) {

@@ -28,7 +28,7 @@ SCAN_ERRORS = ("ﾍｯﾀﾞｰの内容が不正", "ﾃﾞｰﾀが欠落して
 EXTRACT_ERRORS = ("CRCｴﾗｰ", "Bad table", "ｵｰﾌﾟﾝｴﾗｰ", "読み込みｴﾗｰ")
 
 # One session for the module's tests: started before the first, closed after the last.
-wine = winehelper.WineSession()
+wine = winehelper.session()
 setUpModule = wine.start
 tearDownModule = wine.close
 

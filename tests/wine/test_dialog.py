@@ -93,7 +93,7 @@ MEMBERS = [
 
 # One session for the module's tests that run programs: started before the first of them,
 # closed after the last test of the module. The resource checks need no Wine.
-wine = winehelper.WineSession()
+wine = winehelper.session()
 tearDownModule = wine.close
 
 

@@ -19,7 +19,7 @@ RUN_S = 30
 # Level-0/1 times are local times: the tool and lhasa take them in one zone.
 UTC = dict(os.environ, TZ="UTC")
 
-wine = winehelper.WineSession()
+wine = winehelper.session()
 setUpModule = wine.start
 tearDownModule = wine.close
 

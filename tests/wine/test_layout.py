@@ -191,10 +191,10 @@ class StubManifest(unittest.TestCase):
                     self.assertEqual(execution_level(root), {"level": level, "uiAccess": "false"})
 
 
-class StubStartsUnderWine(unittest.TestCase):
+class StubStarts(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.wine = winehelper.WineSession()
+        cls.wine = winehelper.session()
         cls.wine.start()
 
     @classmethod
@@ -235,6 +235,7 @@ class StubStartsUnderWine(unittest.TestCase):
                     if "get_manifest_in_module" in line and program.name in line}
         return [line for line in lines if line.startswith(thread + ":")]
 
+    @winehelper.needs_wine("it reads Wine's loader trace")
     def test_wines_loader_parses_the_manifest_and_takes_the_common_controls_6(self):
         trace = "\n".join(self.loader_trace(STUB))
         self.assertIn('parse_settings_elem got L"dpiAware" L"true"', trace)

@@ -70,6 +70,7 @@ class RelaidProbeLayout(LayoutChecks, unittest.TestCase):
         self.assertEqual(again.read_bytes(), self.data)
 
 
+@winehelper.needs_wine("the probe is a MinGW program with its C runtime")
 class RelaidProbeRuns(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -257,7 +258,7 @@ class PackedStubRunsAwayFromItsLinkedAddress(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.wine = winehelper.WineSession()
+        cls.wine = winehelper.session()
         cls.wine.start()
         WORK_DIR.mkdir(parents=True, exist_ok=True)
         cls.stub = WORK_DIR / "sfxstub-moved.exe"

@@ -18,7 +18,7 @@ IDOK, IDYES, IDNO = 1, 6, 7
 WAIT_MS = 10000
 
 # One session for the module's tests: started before the first, closed after the last.
-wine = winehelper.WineSession()
+wine = winehelper.session()
 setUpModule = wine.start
 tearDownModule = wine.close
 

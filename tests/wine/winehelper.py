@@ -199,6 +199,8 @@ class Program:
 
 
 class WineSession:
+    backend = "wine"
+
     def __init__(self, fresh=False, screen=SCREEN):
         self.build_dir = build_dir()
         self.screen = screen  # width x height x depth of the X display
@@ -423,6 +425,34 @@ class WineSession:
                        timeout=START_TIMEOUT, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         return path
+
+
+# ---------------------------------------------------------------------------------------------
+# Backends
+# ---------------------------------------------------------------------------------------------
+
+BACKEND_VARIABLE = "LZHSFX_BACKEND"
+
+
+def backend():
+    """The backend the tests of this process run on: "wine" (the default) or "emulator"."""
+    name = os.environ.get(BACKEND_VARIABLE, "wine")
+    if name not in ("wine", "emulator"):
+        raise ValueError(f"{BACKEND_VARIABLE} is {name!r}, not wine or emulator")
+    return name
+
+
+def session(**options):
+    """A session on this process's backend."""
+    if backend() == "emulator":
+        import emulatorhelper
+        return emulatorhelper.EmulatorSession(**options)
+    return WineSession(**options)
+
+
+def needs_wine(why):
+    """Skips a test or class under the emulator, saying what of Wine it needs."""
+    return unittest.skipIf(backend() == "emulator", f"needs Wine: {why}")
 
 
 def main(argv):

@@ -59,7 +59,8 @@ typedef void(CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 // ---- Dialogs and controls ----------------------------------------------------------
 // Runs a modal dialog from a template the test defined: creates its controls, sends
-// WM_INITDIALOG, then dispatches the thread's posted messages and lets the test's
+// WM_INITDIALOG (when it returns nonzero, the focus goes to the first visible, enabled
+// control with WS_TABSTOP), then dispatches the thread's posted messages and lets the test's
 // driver act whenever the queue is empty, until EndDialog; sends WM_DESTROY and
 // returns the EndDialog result. -1 when the template is unknown or the test made
 // the call fail.
