@@ -115,7 +115,7 @@ class EmulatedProgram:
                 pipe.close()
 
 
-class EmulatorSession:
+class EmulatorSession(winehelper.Session):
     backend = "emulator"
 
     def __init__(self, fresh=False, screen=winehelper.SCREEN):
@@ -127,17 +127,6 @@ class EmulatorSession:
         self.programs = []
         self._fresh = fresh
         self._started = False
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *error):
-        self.close()
-
-    @property
-    def drive_c(self):
-        return self.prefix / "drive_c"
 
     @property
     def env(self):
@@ -222,21 +211,6 @@ class EmulatorSession:
 
     def set_dpi(self, dpi):
         raise NotImplementedError("the emulator draws nothing: resolutions need Wine")
-
-    def windows_path(self, path):
-        path = Path(os.path.abspath(path))
-        drive_c = Path(os.path.abspath(self.drive_c))
-        if path == drive_c or drive_c in path.parents:
-            return str(PureWindowsPath("C:\\", *path.relative_to(drive_c).parts))
-        return str(PureWindowsPath("Z:\\", *path.parts[1:]))
-
-    def linux_path(self, windows_path):
-        path = PureWindowsPath(windows_path)
-        roots = {"C:": self.drive_c, "Z:": Path("/")}
-        drive = path.drive.upper()
-        if drive not in roots or not path.root:
-            raise ValueError(f"not an absolute path on C: or Z:: {windows_path}")
-        return roots[drive].joinpath(*path.parts[1:])
 
     def screenshot(self, name):
         """The emulator draws nothing: no picture is kept."""

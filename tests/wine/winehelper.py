@@ -142,6 +142,26 @@ def parse_dumps(output):
 # ---------------------------------------------------------------------------------------------
 
 
+def windows_name(path, drive_c):
+    """The Windows name of a Linux path, with C: on `drive_c` and Z: on the root, as Wine
+    and the emulator map them."""
+    path = Path(os.path.abspath(path))
+    drive_c = Path(os.path.abspath(drive_c))
+    if path == drive_c or drive_c in path.parents:
+        return str(PureWindowsPath("C:\\", *path.relative_to(drive_c).parts))
+    return str(PureWindowsPath("Z:\\", *path.parts[1:]))
+
+
+def linux_name(windows_path, drive_c):
+    """The Linux path of a Windows path on C: or Z:."""
+    path = PureWindowsPath(windows_path)
+    roots = {"C:": Path(drive_c), "Z:": Path("/")}
+    drive = path.drive.upper()
+    if drive not in roots or not path.root:
+        raise ValueError(f"not an absolute path on C: or Z:: {windows_path}")
+    return roots[drive].joinpath(*path.parts[1:])
+
+
 def _die_with_parent():
     """Runs in the child before exec: a killed test must not leave its Xvfb behind."""
     PR_SET_PDEATHSIG = 1
@@ -198,7 +218,31 @@ class Program:
             self._popen.wait()
 
 
-class WineSession:
+class Session:
+    """What the sessions of both backends share: a prefix whose drive_c is drive C:, Z: on
+    the root, and a life cycle of start and close."""
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *error):
+        self.close()
+
+    @property
+    def drive_c(self):
+        return self.prefix / "drive_c"
+
+    def windows_path(self, path):
+        """The Windows name of a Linux path: under C: inside the prefix's drive_c, else Z:."""
+        return windows_name(path, self.drive_c)
+
+    def linux_path(self, windows_path):
+        """The Linux path of a Windows path on C: or Z:."""
+        return linux_name(windows_path, self.drive_c)
+
+
+class WineSession(Session):
     backend = "wine"
 
     def __init__(self, fresh=False, screen=SCREEN):
@@ -212,17 +256,6 @@ class WineSession:
         self._lock = None
         self._xvfb = None
         self.display = None
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *error):
-        self.close()
-
-    @property
-    def drive_c(self):
-        return self.prefix / "drive_c"
 
     @property
     def env(self):
@@ -400,22 +433,6 @@ class WineSession:
 
     # --- paths and screen ---------------------------------------------------------------------
 
-    def windows_path(self, path):
-        """The Windows name of a Linux path: under C: inside the prefix's drive_c, else Z:."""
-        path = Path(os.path.abspath(path))
-        drive_c = Path(os.path.abspath(self.drive_c))
-        if path == drive_c or drive_c in path.parents:
-            return str(PureWindowsPath("C:\\", *path.relative_to(drive_c).parts))
-        return str(PureWindowsPath("Z:\\", *path.parts[1:]))
-
-    def linux_path(self, windows_path):
-        """The Linux path of a Windows path on C: or Z:."""
-        path = PureWindowsPath(windows_path)
-        roots = {"C:": self.drive_c, "Z:": Path("/")}
-        drive = path.drive.upper()
-        if drive not in roots or not path.root:
-            raise ValueError(f"not an absolute path on C: or Z:: {windows_path}")
-        return roots[drive].joinpath(*path.parts[1:])
 
     def screenshot(self, name):
         """Saves the whole screen as build folder/wine-screenshots/NAME.png; returns the path."""
