@@ -275,7 +275,6 @@ uint32_t CreateProcessCall(Machine &, Args a) {
 uint32_t PrintCall(Machine &m, Args a) {
     // wsprintfA(out, format, ...): the arguments behind the format are read one by one
     // for each conversion, which the model formats alone.
-    char *out = Buffer(a[0], 1024);
     const char *format = S(a[1]);
     uint32_t esp = 0;
     uc_reg_read(m.engine(), UC_X86_REG_ESP, &esp);
@@ -311,6 +310,8 @@ uint32_t PrintCall(Machine &m, Args a) {
     if (result.size() > 1023) {
         result.resize(1023);
     }
+    // Only the bytes written must lie in the program's memory, as for the real call.
+    char *out = Buffer(a[0], static_cast<uint32_t>(result.size() + 1));
     memcpy(out, result.c_str(), result.size() + 1);
     return static_cast<uint32_t>(result.size());
 }
