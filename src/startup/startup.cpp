@@ -207,6 +207,9 @@ int SfxMain(HINSTANCE instance, const char *tail) {
     SkipNotNewer = 1;
     DirFromCommandLine = 0;
     AutoStart = 0;
+    Silent = FailureStatus = 0;
+    LogPath = nullptr;
+    LogFile = nullptr;
     ReadSwitches(tokens, count);
     // Written afresh; readable while the run goes on. A log that cannot be created
     // ends the run before anything is installed.

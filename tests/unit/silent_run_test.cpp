@@ -99,11 +99,7 @@ class SilentRunTest : public StubTest {
                 MemberBytes(Stored("z.txt", "zulu")) + '\0');
     }
 
-    // Runs the installer as a new process: its switches and its failure start unset.
     int Run(const char *tail) {
-        Silent = FailureStatus = 0;
-        LogFile = nullptr;
-        LogPath = nullptr;
         return RunAsProcess([tail] { return SfxMain(kInstance, tail); });
     }
 
