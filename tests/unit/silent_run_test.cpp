@@ -45,49 +45,16 @@ HWND RunDialog() {
     return HostDialogBoxCalls().back().dialog;
 }
 
-// A Program Manager in another process that takes one command and acknowledges it.
-std::vector<std::string> progman_commands;
-LRESULT ProgmanProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    HWND client = reinterpret_cast<HWND>(wparam);
-    if (message == WM_DDE_INITIATE) {
-        SendMessageA(client, WM_DDE_ACK, reinterpret_cast<WPARAM>(window),
-                     MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
-    } else if (message == WM_DDE_EXECUTE) {
-        UINT_PTR lo = 0, block = 0;
-        UnpackDDElParam(WM_DDE_EXECUTE, lparam, &lo, &block);
-        progman_commands.push_back(
-            static_cast<const char *>(GlobalLock(reinterpret_cast<HGLOBAL>(block))));
-        GlobalUnlock(reinterpret_cast<HGLOBAL>(block));
-        PostMessageA(client, WM_DDE_ACK, reinterpret_cast<WPARAM>(window),
-                     PackDDElParam(WM_DDE_ACK, 0x8000, block));
-    }
-    return 0;
-}
-
-class SilentRunTest : public StubTest {
+class SilentRunTest : public StartUpTest {
   protected:
     void SetUp() override {
-        StubTest::SetUp();
-        free(State); // start-up allocates its own
-        State = nullptr;
-        HostDefineTemplate("SfxDialog", SfxControls());
+        StartUpTest::SetUp();
         HostSetPumpHook(ActWhileBig);
         while_big = nullptr;
-        progman_commands.clear();
+        ProgmanCommandsReceived().clear();
         settings_ = SettingsBlock{};
         lstrcpyA(settings_.WindowTitle, "Setup");
         lstrcpyA(settings_.InstallDir, "C:\\Dest");
-    }
-
-    void TearDown() override {
-        if (State != nullptr) { // left by a run that ended inside decoding
-            free(State->HeaderBuffer);
-            free(State);
-            State = nullptr;
-        }
-        ModuleInstance = nullptr;
-        DialogIcon = nullptr;
-        StubTest::TearDown();
     }
 
     void Install(const std::string &archive) {
@@ -101,18 +68,6 @@ class SilentRunTest : public StubTest {
 
     int Run(const char *tail) {
         return RunAsProcess([tail] { return SfxMain(kInstance, tail); });
-    }
-
-    // An existing file with the given last-write time.
-    void Existing(const char *path, const std::string &bytes, uint32_t time) {
-        WriteFile(path, bytes);
-        HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        FILETIME t = {static_cast<DWORD>(FileTimeOf(time)),
-                      static_cast<DWORD>(FileTimeOf(time) >> 32)};
-        SetFileTime(h, nullptr, nullptr, &t);
-        CloseHandle(h);
     }
 
     // The names in C:\Dest, so that a temporary file left behind shows.
@@ -205,7 +160,7 @@ TEST_F(SilentRunTest, TheNoticeIsTakenAsAcceptedWhereANormalRunAsks) {
 }
 
 TEST_F(SilentRunTest, AssociationsAndGroupsRunAsTheTickedBoxesSayWithoutAsking) {
-    HostAddWindow(kProgman, "Progman", ProgmanProc, false);
+    HostAddWindow(kProgman, "Progman", AcknowledgingProgmanProc, false);
     std::string directives = "$ClassTitle=Associate\r\n$AskRegist=1\r\n"
                              "$Class=.abc,ABC file,a.txt,ABCFile\r\n"
                              "$GroupTitle=Menu\r\n$Group=Tools,Alpha,a.txt\r\n";
@@ -216,8 +171,9 @@ TEST_F(SilentRunTest, AssociationsAndGroupsRunAsTheTickedBoxesSayWithoutAsking) 
     std::string value;
     EXPECT_TRUE(HostClassesRootValue(".abc", "", &value));
     EXPECT_EQ(value, "ABCFile");
-    EXPECT_EQ(progman_commands, std::vector<std::string>{
-                                    "[CreateGroup(\"Tools\",0)][AddItem(C:\\Dest\\A.TXT,Alpha)]"});
+    EXPECT_EQ(
+        ProgmanCommandsReceived(),
+        std::vector<std::string>{"[CreateGroup(\"Tools\",0)][AddItem(C:\\Dest\\A.TXT,Alpha)]"});
 }
 
 // ---- The command ----------------------------------------------------------------
@@ -259,9 +215,9 @@ TEST_F(SilentRunTest, AFailedSilentRunStartsNoCommand) {
 // ---- Existing files ---------------------------------------------------------------
 
 TEST_F(SilentRunTest, TheRuleKeepsFilesAsNewAndTheQuestionIsAnsweredYes) {
-    Existing("C:\\Dest\\a.txt", "same age", kMemberTime);
-    Existing("C:\\Dest\\big.bin", "older", kMemberTime - 100);
-    Existing("C:\\Dest\\z.txt", "newer", kMemberTime + 100);
+    WriteFileWithTime("C:\\Dest\\a.txt", "same age", kMemberTime);
+    WriteFileWithTime("C:\\Dest\\big.bin", "older", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\z.txt", "newer", kMemberTime + 100);
     InstallThree();
     EXPECT_EQ(Run("-s -lC:\\setup.log"), 0);
     ExpectNothingShown();
@@ -273,8 +229,8 @@ TEST_F(SilentRunTest, TheRuleKeepsFilesAsNewAndTheQuestionIsAnsweredYes) {
 }
 
 TEST_F(SilentRunTest, WithDashCEveryExistingFileIsReplaced) {
-    Existing("C:\\Dest\\a.txt", "same age", kMemberTime);
-    Existing("C:\\Dest\\z.txt", "newer", kMemberTime + 100);
+    WriteFileWithTime("C:\\Dest\\a.txt", "same age", kMemberTime);
+    WriteFileWithTime("C:\\Dest\\z.txt", "newer", kMemberTime + 100);
     InstallThree();
     EXPECT_EQ(Run("-c -s"), 0);
     ExpectNothingShown();
@@ -311,7 +267,7 @@ TEST_F(SilentRunTest, AnUnreadableInstallerEndsWith3) {
 }
 
 TEST_F(SilentRunTest, AReadErrorWhileWritingEndsWith4AndKeepsTheOldFile) {
-    Existing("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
     InstallThree();
     while_big = [] { HostFailReadsAfter(0); };
     ExpectFailure(kReadFailure, "\"C:\\SFX.EXE\" 読み込みｴﾗｰ", "ok C:\\Dest\\a.txt\r\n");
@@ -341,22 +297,13 @@ TEST_F(SilentRunTest, AWrongArchiveChecksumEndsWith7) {
 }
 
 TEST_F(SilentRunTest, ABadTableEndsWith8AndLeavesNoFile) {
-    BlockWriter w;
-    w.StartBlock(10, Lengths({1, 2}), Single(0), Single(0)); // incomplete code-length code
-    w.bits.Put(0, 32);
-    TestMember m;
-    m.method = "-lh5-";
-    m.name = "b.txt";
-    m.packed = w.Bytes();
-    m.unpacked_size = 10;
-    m.data_crc = 0;
-    Install(MemberBytes(Stored("a.txt", "alpha")) + MemberBytes(m) + '\0');
+    Install(MemberBytes(Stored("a.txt", "alpha")) + MemberBytes(BadTableMember("b.txt")) + '\0');
     ExpectFailure(kTableFailure, "\"C:\\SFX.EXE\" Bad table", "ok C:\\Dest\\a.txt\r\n");
     EXPECT_EQ(DestNames(), std::set<std::string>{"a.txt"});
 }
 
 TEST_F(SilentRunTest, ACrcErrorEndsWith9AndKeepsTheOldFile) {
-    Existing("C:\\Dest\\b.txt", "old beta", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\b.txt", "old beta", kMemberTime - 100);
     TestMember bad = Stored("b.txt", "new beta");
     bad.data_crc = ReferenceCrc("new beta") ^ 1;
     Install(MemberBytes(Stored("a.txt", "alpha")) + MemberBytes(bad) +
@@ -369,7 +316,7 @@ TEST_F(SilentRunTest, ACrcErrorEndsWith9AndKeepsTheOldFile) {
 // ---- Failures: the destination ------------------------------------------------------
 
 TEST_F(SilentRunTest, AFileThatCannotBeReplacedEndsWith10AndStaysAsItWas) {
-    Existing("C:\\Dest\\a.txt", "read-only", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\a.txt", "read-only", kMemberTime - 100);
     SetFileAttributesA("C:\\Dest\\a.txt", FILE_ATTRIBUTE_READONLY);
     InstallThree();
     ExpectFailure(kOpenFailure, "\"C:\\Dest\\a.txt\" ｵｰﾌﾟﾝｴﾗｰ");
@@ -378,7 +325,7 @@ TEST_F(SilentRunTest, AFileThatCannotBeReplacedEndsWith10AndStaysAsItWas) {
 }
 
 TEST_F(SilentRunTest, AFileInUseEndsWith10WhenItIsToBeReplaced) {
-    Existing("C:\\Dest\\a.txt", "in use", kMemberTime);
+    WriteFileWithTime("C:\\Dest\\a.txt", "in use", kMemberTime);
     HANDLE lock = CreateFileA("C:\\Dest\\a.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
@@ -390,7 +337,7 @@ TEST_F(SilentRunTest, AFileInUseEndsWith10WhenItIsToBeReplaced) {
 }
 
 TEST_F(SilentRunTest, AFullDiskEndsWith11AndKeepsTheOldFile) {
-    Existing("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
     InstallThree();
     HostLimitWrites(100000);
     EXPECT_EQ(Run(tail_), kWriteFailure);
@@ -425,7 +372,7 @@ TEST_F(SilentRunTest, ANetworkFolderEndsWith14WithNothingWritten) {
 // ---- Failures: from outside ---------------------------------------------------------
 
 TEST_F(SilentRunTest, ClosingTheHiddenDialogEndsWith15AndDeletesThePartialFile) {
-    Existing("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
     InstallThree();
     // The default handling of WM_CLOSE, as another program may send it.
     while_big = [] { PostMessageA(RunDialog(), WM_COMMAND, IDCANCEL, 0); };
@@ -435,7 +382,7 @@ TEST_F(SilentRunTest, ClosingTheHiddenDialogEndsWith15AndDeletesThePartialFile) 
 }
 
 TEST_F(SilentRunTest, TheEndOfTheSessionEndsWith16AndDeletesThePartialFile) {
-    Existing("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
     InstallThree();
     while_big = [] {
         SendMessageA(RunDialog(), WM_ENDSESSION, FALSE, 0); // another program said no
@@ -472,7 +419,7 @@ TEST_F(SilentRunTest, Win32sInstallsSilentlyWithItsOwnShell) {
 
 TEST_F(SilentRunTest, Win32sFailuresEndWithTheirStatusesToo) {
     HostSetPlatformId(VER_PLATFORM_WIN32s);
-    Existing("C:\\Dest\\a.txt", "old alpha", kMemberTime - 100);
+    WriteFileWithTime("C:\\Dest\\a.txt", "old alpha", kMemberTime - 100);
     TestMember bad = Stored("a.txt", "new alpha");
     bad.data_crc = ReferenceCrc("new alpha") ^ 1;
     Install(MemberBytes(bad) + '\0');
