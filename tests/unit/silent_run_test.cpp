@@ -89,12 +89,13 @@ class SilentRunTest : public StartUpTest {
         }
     }
 
-    // A silent run with the log C:\setup.log that meets the failure `status`, whose
-    // log line is "error `text`" after the lines `before`.
-    void ExpectFailure(int status, const std::string &text, const std::string &before = "") {
+    // A silent run with the log `log` (of `tail_`) that meets the failure `status`,
+    // whose log line is "error `text`" after the lines `before`.
+    void ExpectFailure(int status, const std::string &text, const std::string &before = "",
+                       const char *log = "C:\\setup.log") {
         EXPECT_EQ(Run(tail_), status);
         ExpectNothingShown();
-        EXPECT_EQ(ReadFile("C:\\setup.log"),
+        EXPECT_EQ(ReadFile(log),
                   before + "error " + text + "\r\nexit " + std::to_string(status) + "\r\n");
     }
 
@@ -339,11 +340,11 @@ TEST_F(SilentRunTest, AFileInUseEndsWith10WhenItIsToBeReplaced) {
 TEST_F(SilentRunTest, AFullDiskEndsWith11AndKeepsTheOldFile) {
     WriteFileWithTime("C:\\Dest\\big.bin", "old big", kMemberTime - 100);
     InstallThree();
-    HostLimitWrites(100000);
-    EXPECT_EQ(Run(tail_), kWriteFailure);
-    ExpectNothingShown();
-    // The log on the full disk keeps what it had written before.
-    EXPECT_EQ(ReadFile("C:\\setup.log"), "ok C:\\Dest\\a.txt\r\n");
+    HostLimitWritesOn('C', 100000); // the log on D: has room
+    std::filesystem::create_directories(root_ + "/d");
+    tail_ = "-s -lD:\\setup.log";
+    ExpectFailure(kWriteFailure, "\"C:\\Dest\\big.bin\" 書き込みｴﾗｰ", "ok C:\\Dest\\a.txt\r\n",
+                  "D:\\setup.log");
     EXPECT_EQ(ReadFile("C:\\Dest\\big.bin"), "old big");
     EXPECT_EQ(DestNames(), (std::set<std::string>{"a.txt", "big.bin"}));
 }
