@@ -10,14 +10,17 @@ HANDLE LogFile;
 // Room for the longest failure text, the keyword and the line end.
 static char LogText[kScratchTextSize + 16];
 
-void LogLine(const char *keyword, const char *text) {
-    if (LogFile == nullptr) {
-        return;
-    }
-    int length = wsprintfA(LogText, "%s %s\r\n", keyword, text);
+// Writes the line formatted in `LogText`, `length` bytes.
+static void WriteLogText(int length) {
     ReplaceSeparators(LogText, '\\');
     DWORD written;
     WriteFile(LogFile, LogText, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void LogLine(const char *keyword, const char *text) {
+    if (LogFile != nullptr) {
+        WriteLogText(wsprintfA(LogText, "%s %s\r\n", keyword, text));
+    }
 }
 
 const char *RecordFailure(FailureKind kind, const char *object) {
@@ -34,9 +37,9 @@ const char *RecordFailure(FailureKind kind, const char *object) {
 int EndStatus(int status) {
     if (Silent) {
         status = static_cast<int>(FailureStatus);
-        char number[12];
-        wsprintfA(number, "%d", status);
-        LogLine("exit", number);
+        if (LogFile != nullptr) {
+            WriteLogText(wsprintfA(LogText, "exit %d\r\n", status));
+        }
     }
     return status;
 }
