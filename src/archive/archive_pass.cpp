@@ -11,6 +11,7 @@
 #include "shell/post_extraction.h"
 #include "startup/directives.h"
 #include "startup/run_state.h"
+#include "startup/silent.h"
 #include "ui/messages.h"
 
 // Status controls of the install dialog.
@@ -65,7 +66,7 @@ static BOOL OpenArchive() {
     RunState *const s = State;
     s->ArchiveFile = _lopen(s->OwnPath, OF_READ);
     if (s->ArchiveFile == HFILE_ERROR) {
-        return ReportOpenError(s->OwnPath);
+        return ReportError(kOwnFileFailure, s->OwnPath);
     }
     LONG size = _llseek(s->ArchiveFile, 0, FILE_END);
     LONG at =
@@ -110,9 +111,10 @@ static MemberOutcome ScanMember() {
         return kEndWalk;
     }
     if (s->SpecialMode == 1) {
-        // A declined notice fails the pass, but the walk goes on to the next special member.
-        if (MessageBoxA(s->DialogWindow, s->ScratchText, s->Settings.WindowTitle,
-                        MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) == IDNO) {
+        // A declined notice fails the pass, but the walk goes on to the next special
+        // member. A silent run takes the notice as accepted.
+        if (!Silent && MessageBoxA(s->DialogWindow, s->ScratchText, s->Settings.WindowTitle,
+                                   MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) == IDNO) {
             s->Failed = 1;
         }
     } else {
@@ -124,13 +126,14 @@ static MemberOutcome ScanMember() {
 
 // Decides about an existing destination entry: 1 to overwrite, 0 to keep it, -1 when
 // the user cancelled. The entry itself is left alone until the new file replaces it.
+// A silent run answers the question with Yes: the rule alone keeps a file.
 static int DecideOverwrite() {
     RunState *const s = State;
     DWORD existing = ExistingFileTime(s->DestinationPath);
     int answer;
     if (SkipNotNewer && existing >= MemberTime()) {
         answer = IDNO;
-    } else if (OverwriteSilently) {
+    } else if (OverwriteSilently || Silent) {
         answer = IDYES;
     } else {
         wsprintfA(s->ScratchText, "\"%s\" %s", s->DestinationPath, "上書きしますか？");
@@ -241,6 +244,17 @@ static bool CreateInPlace(const char *path) {
     return true;
 }
 
+// Whether the folder a file of `path` goes into stands, when the file cannot be
+// created there.
+static bool FolderStands(const char *path) {
+    char folder[kDestinationPathSize + 1];
+    int length = static_cast<int>(FindFileNamePart(path) - path);
+    lstrcpynA(folder, path, length + 1);
+    lstrcpyA(folder + length, ".");
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 static void DiscardOutput() {
     DeleteFileA(OutputTempPath);
     OutputTempPath[0] = 0;
@@ -322,6 +336,7 @@ static MemberOutcome ExtractMember(BOOL long_names) {
             return kEndWalk;
         }
         if (decision == 0) {
+            LogLine("kept", path);
             return SkipMemberData() ? kNextMember : kEndWalk;
         }
         if (!CanReplace(attributes)) {
@@ -336,7 +351,7 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     // Otherwise the member is written beside its destination and replaces an existing
     // file only once it is complete and correct, so that a failure never costs the old one.
     if (!in_place && !CreateOutput()) {
-        ReportOpenError(path);
+        ReportError(FolderStands(path) ? kOpenFailure : kFolderFailure, path);
         return kEndWalk;
     }
     DecodeCurrentMember();
@@ -351,12 +366,12 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     s->OutputFile = INVALID_HANDLE_VALUE;
     if (!closed) {
         DiscardOutput();
-        ReportError("ｸﾛｰｽﾞｴﾗｰ", path);
+        ReportError(kCloseFailure, path);
         return kEndWalk;
     }
     if (s->RunningCrc != MemberDataCrc()) {
         DiscardOutput();
-        ReportError("CRCｴﾗｰ", path);
+        ReportError(kCrcFailure, path);
         return kEndWalk;
     }
     if (in_place) {
@@ -369,6 +384,7 @@ static MemberOutcome ExtractMember(BOOL long_names) {
     if (s->Settings.RestoreAttributes != 0) {
         SetFileAttributesA(path, s->Attribute);
     }
+    LogLine("ok", path);
     return kNextMember;
 }
 
@@ -412,13 +428,14 @@ BOOL ArchivePass(HWND dialog, PassMode mode) {
     CloseArchive();
     if (mode == kScanMode && !s->Failed && (s->Settings.Flags & kFlagArchiveChecksum) &&
         ArchiveCrcXor != s->StoredArchiveChecksum) {
-        ReportError("改竄されています", s->OwnPath);
+        ReportError(kTamperedFailure, s->OwnPath);
     }
     if (mode == kExtractMode) {
         // The associations and groups follow every walk, a failed one too; the command
-        // only a walk without failure.
+        // only a walk without failure, and in a silent run only when the settings ask.
         RunPostExtraction(s->DialogWindow);
-        if (s->Settings.Command[0] != 0 && !s->Failed) {
+        if (s->Settings.Command[0] != 0 && !s->Failed &&
+            (!Silent || (s->Settings.Flags & kFlagSilentCommand))) {
             RunCommand(s->DialogWindow);
         }
     }

@@ -135,7 +135,7 @@ HeaderResult ReadMemberHeader() {
     }
     BYTE *h = size > 0 ? static_cast<BYTE *>(LocalAlloc(LPTR, static_cast<size_t>(size))) : nullptr;
     if (h == nullptr) {
-        ErrorBox("ﾒﾓﾘが足りません", nullptr);
+        ErrorBox(kMemoryFailure, nullptr);
         s->Failed = 1;
         return kHeaderNoMemory;
     }

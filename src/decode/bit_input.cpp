@@ -76,7 +76,7 @@ WideBits RefillBits(WideBits w) {
             if (b < 0) {
                 s->PackedLeft = left;
                 ReportReadError();
-                AbortRun(1);
+                AbortRun();
             }
             byte = static_cast<BitWord>(b);
             index = s->InputIndex;

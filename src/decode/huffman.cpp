@@ -18,8 +18,8 @@
 #include "ui/messages.h"
 
 void ReportBadTable() {
-    ErrorBox("Bad table", State->OwnPath);
-    AbortRun(1);
+    ErrorBox(kTableFailure, State->OwnPath);
+    AbortRun();
 }
 
 void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {

@@ -5,6 +5,7 @@
 
 #include "decode/crc.h"
 #include "startup/run_state.h"
+#include "startup/silent.h"
 #include "ui/messages.h"
 
 void DeliverOutput(const BYTE *bytes, DWORD n, HANDLE handle) {
@@ -12,8 +13,8 @@ void DeliverOutput(const BYTE *bytes, DWORD n, HANDLE handle) {
     if (handle != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         if (!WriteFile(handle, bytes, n, &written, nullptr) || written != n) {
-            ErrorBox("書き込みｴﾗｰ", s->DestinationPath);
-            AbortRun(1);
+            ErrorBox(kWriteFailure, s->DestinationPath);
+            AbortRun();
         }
         UpdateCrc(bytes, static_cast<LONG>(n));
         return;
@@ -58,6 +59,7 @@ void ReportProgress(DWORD done, DWORD total) {
     SetDlgItemTextA(s->DialogWindow, 102, s->ScratchText);
     PumpMessages(s->DialogWindow);
     if (s->CancelRequested == 1) {
-        AbortRun(1);
+        RecordFailure(kCancelFailure, nullptr);
+        AbortRun();
     }
 }

@@ -15,7 +15,7 @@ void CopyStored(LONG size) {
         UINT got = _lread(s->ArchiveFile, s->DecodeWindow, static_cast<UINT>(chunk));
         if (got != static_cast<UINT>(chunk)) {
             ReportReadError();
-            AbortRun(1);
+            AbortRun();
         }
         FlushWindow(static_cast<DWORD>(chunk));
         if (s->OutputFile != INVALID_HANDLE_VALUE) {

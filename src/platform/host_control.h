@@ -51,8 +51,9 @@ void HostStoreAsWine(bool on);
 void HostFailAllocationAfter(int successes); // LocalAlloc/GlobalAlloc fail after n successes
 void HostFailReadsAfter(long long bytes);    // _lread fails once this many bytes were read
 void HostLimitWrites(long long bytes);       // WriteFile writes short past this many bytes
-void HostFailNextClose();                    // the next CloseHandle of a file fails
-void HostFailNextGetFileTime();              // the next GetFileTime fails
+void HostLimitWritesOn(char drive, long long bytes); // the same for one drive's files alone
+void HostFailNextClose();                            // the next CloseHandle of a file fails
+void HostFailNextGetFileTime();                      // the next GetFileTime fails
 
 // Message boxes are answered from this queue, then with the box's first button.
 void HostQueueAnswer(int answer);

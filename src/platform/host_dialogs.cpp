@@ -238,7 +238,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGP
         return -1;
     }
     HWND dialog = reinterpret_cast<HWND>(d.next_dialog++);
-    d.dialog_box_calls.back().dialog = dialog;
+    size_t call = d.dialog_box_calls.size() - 1;
+    d.dialog_box_calls[call].dialog = dialog;
     {
         // Gone before the modal loop, which ExitProcess may leave by a long jump.
         std::vector<HostControlSpec> specs;
@@ -269,6 +270,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGP
             }
             continue;
         }
+        d.dialog_box_calls[call].shown = true;
         if (d.driver == nullptr || !d.driver(dialog)) {
             break;
         }

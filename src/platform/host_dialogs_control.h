@@ -61,6 +61,9 @@ struct HostDialogBoxCall {
     DLGPROC proc;
     LPARAM param;
     HWND dialog; // the window it made; null when it failed
+    // The dialog was shown: a modal dialog appears when its loop first finds the
+    // queue empty, so one ended while it initialised is never seen.
+    bool shown = false;
 };
 const std::vector<HostDialogBoxCall> &HostDialogBoxCalls();
 

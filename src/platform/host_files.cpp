@@ -310,7 +310,11 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLA
     if (f == nullptr || !(f->access & GENERIC_WRITE)) {
         return FALSE;
     }
-    long long &budget = Host().write_budget;
+    // A drive's own budget, else the one of every drive; the path is root/drive/...
+    HostMachine &m = Host();
+    auto drive = m.drive_write_budgets.find(
+        f->path.size() > m.root.size() + 1 ? f->path[m.root.size() + 1] : '\0');
+    long long &budget = drive != m.drive_write_budgets.end() ? drive->second : m.write_budget;
     DWORD allowed = n;
     if (budget >= 0 && budget < n) {
         allowed = static_cast<DWORD>(budget); // the disk is full past the budget

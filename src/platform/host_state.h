@@ -42,6 +42,7 @@ struct HostMachine {
     int allocations_left = -1; // -1: unlimited
     long long read_budget = -1;
     long long write_budget = -1;
+    std::map<char, long long> drive_write_budgets; // by lower-case drive letter
     bool fail_next_close = false;
     bool fail_next_get_file_time = false;
     // GlobalAlloc minus GlobalFree.

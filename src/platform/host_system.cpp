@@ -107,6 +107,9 @@ void HostFailReadsAfter(long long bytes) {
 void HostLimitWrites(long long bytes) {
     Host().write_budget = bytes;
 }
+void HostLimitWritesOn(char drive, long long bytes) {
+    Host().drive_write_budgets[static_cast<char>(drive | 0x20)] = bytes;
+}
 void HostFailNextClose() {
     Host().fail_next_close = true;
 }

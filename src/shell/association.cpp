@@ -10,6 +10,7 @@
 #include "files/paths.h"
 #include "files/text.h"
 #include "startup/run_state.h"
+#include "startup/silent.h"
 
 // The class of every created key: the system's word for "standard".
 static char StandardClass[] = "(標準)";
@@ -71,7 +72,8 @@ void RegisterAssociation() {
     if (!AssociationIsComplete()) {
         return;
     }
-    if (AskBeforeAssociate) {
+    // A silent run answers as the ticked box did.
+    if (AskBeforeAssociate && !Silent) {
         wsprintfA(s->ScratchText, "\"%s\" の関連付けを行いますか？", s->TypeName);
         if (MessageBoxA(s->DialogWindow, s->ScratchText, s->Settings.WindowTitle,
                         MB_TASKMODAL | MB_ICONQUESTION | MB_YESNO) != IDYES) {

@@ -1,5 +1,7 @@
 #include "startup/run_state.h"
 
+#include "startup/silent.h"
+
 RunState *State;
 
 DWORD AutoStart;
@@ -15,7 +17,7 @@ HINSTANCE ModuleInstance;
 HICON DialogIcon;
 char OutputTempPath[kOutputTempPathSize];
 
-void AbortRun(UINT status) {
+void AbortRun() {
     if (State->OutputFile != 0 && State->OutputFile != INVALID_HANDLE_VALUE) {
         // A file the member would replace is not touched before the member is complete.
         CloseHandle(State->OutputFile);
@@ -27,5 +29,5 @@ void AbortRun(UINT status) {
     }
     State->OutputFile = INVALID_HANDLE_VALUE;
     State->ArchiveFile = HFILE_ERROR;
-    ExitProcess(status);
+    ExitProcess(static_cast<UINT>(EndStatus(1)));
 }

@@ -36,6 +36,7 @@ enum {
     kFlagOverwriteSilently = 0x02,
     kFlagArchiveChecksum = 0x04,
     kFlagAskBeforeOverwriteOff = 0x08, // turns `SkipNotNewer` off
+    kFlagSilentCommand = 0x40,         // a silent run starts the command too
 };
 
 #pragma pack(push, 1)
@@ -162,5 +163,5 @@ extern char OutputTempPath[kOutputTempPathSize];
 
 // Ends the run from inside decoding: closes the output file being written and
 // deletes it (`OutputTempPath`), closes the archive, and ends the process with
-// `status`.
-[[noreturn]] void AbortRun(UINT status);
+// status 1, or a silent run's with its failure's kind.
+[[noreturn]] void AbortRun();

@@ -4,9 +4,13 @@
 #include "files/paths.h"
 #include "files/text.h"
 #include "startup/run_state.h"
+#include "startup/silent.h"
 #include "ui/install_dialog.h"
+#include "ui/messages.h"
 
 const char DefaultTitle[] = "LZH 自己解凍書庫 V2.60.w32.0027";
+
+const char *LogPath;
 
 // Switch states of AutoStart and SkipNotNewer between reading the command line and
 // resolving the options.
@@ -104,11 +108,18 @@ void ReadSwitches(char **list, int count) {
                 AutoStart = negated ? kSwitchNegated : kSwitchOn;
             } else if (letter == 'c') {
                 SkipNotNewer = negated ? kSwitchOff : kSwitchOn;
+            } else if (letter == 's') {
+                Silent = negated ? 0 : 1;
+            } else if (letter == 'l') {
+                LogPath = token + 2;
             }
         } else if (i > 0) {
-            // The first token is never the folder; the folder ends the walk.
+            // The first token is never the folder; the folder ends the walk. Without a
+            // run state only the switches count.
             DirFromCommandLine = 1;
-            CopyText(State->ScratchText, token, kScratchTextSize);
+            if (State != nullptr) {
+                CopyText(State->ScratchText, token, kScratchTextSize);
+            }
             return;
         }
     }
@@ -188,19 +199,35 @@ int SfxMain(HINSTANCE instance, const char *tail) {
     LegacyShell = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32s ? 1 : 0;
 
     ModuleInstance = instance;
-    State = static_cast<RunState *>(LocalAlloc(LPTR, sizeof(RunState)));
-    if (State == nullptr) {
-        MessageBoxA(nullptr, "ﾒﾓﾘが足りません", DefaultTitle, MB_TASKMODAL | MB_ICONERROR);
-        return 0;
-    }
-
+    // The command line is read first, so that a silent run shows no box even when
+    // the run state cannot be had.
     char **tokens;
     int count = Tokenise(tail, &tokens);
+    State = static_cast<RunState *>(LocalAlloc(LPTR, sizeof(RunState)));
     SkipNotNewer = 1;
     DirFromCommandLine = 0;
     AutoStart = 0;
+    Silent = FailureStatus = 0;
+    LogPath = nullptr;
+    LogFile = nullptr;
     ReadSwitches(tokens, count);
+    // Written afresh; readable while the run goes on. A log that cannot be created
+    // ends the run before anything is installed.
+    bool log_ready = true;
+    if (Silent && LogPath != nullptr && LogPath[0] != 0) {
+        LogFile = CreateFileA(LogPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (LogFile == INVALID_HANDLE_VALUE) {
+            LogFile = nullptr;
+            FailureStatus = kLogFailure;
+            log_ready = false;
+        }
+    }
     FreeTokens(tokens, count);
+    if (State == nullptr) {
+        ErrorBox(kMemoryFailure, nullptr);
+        return EndStatus(0);
+    }
 
     GetModuleFileNameA(instance, State->OwnPath, kPathSize);
     State->OwnPath[kPathSize - 1] = 0; // older systems leave a full buffer unterminated
@@ -208,19 +235,25 @@ int SfxMain(HINSTANCE instance, const char *tail) {
     ResolveOptions();
 
     int status = 0;
-    if (ArchivePass(nullptr, kScanMode)) {
+    if (log_ready && ArchivePass(nullptr, kScanMode)) {
         SettingsBlock &settings = State->Settings;
         ExpandPathMacros(settings.InstallDir, "");
         if (settings.InstallDir[0] == 0) {
             GetCurrentDirectoryA(kInstallDirSize, settings.InstallDir);
         }
-        // The extraction runs inside the dialog. A dialog that could not be shown
-        // (-1) installed nothing, so the run ends as after Cancel.
+        // The extraction runs inside the dialog, a silent run's too: never shown, it
+        // takes Program Manager's answers and the end of the session. A dialog that
+        // could not be made (-1) installed nothing, so the run ends as after Cancel,
+        // a silent one short of memory.
         INT_PTR result =
             DialogBoxParamA(ModuleInstance, "SfxDialog", nullptr, InstallDialogProc, 0);
-        status = result == -1 ? 0 : static_cast<int>(result);
+        if (result == -1) {
+            RecordFailure(kMemoryFailure, nullptr);
+            result = 0;
+        }
+        status = static_cast<int>(result);
     }
     LocalFree(State);
     State = nullptr;
-    return status;
+    return EndStatus(status);
 }

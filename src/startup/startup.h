@@ -7,6 +7,9 @@ enum { kMaxTokens = 1024 };
 
 extern const char DefaultTitle[];
 
+// The log file named by the last "-l" switch, in the token list; null when none.
+extern const char *LogPath;
+
 // The command line without the program's own name and the blanks after it.
 const char *CommandTail(const char *command_line);
 
@@ -19,7 +22,7 @@ int Tokenise(const char *tail, char ***list);
 void FreeTokens(char **list, int count);
 
 // Applies the switches and the folder of the token list to the option flags
-// (still in their switch states) and `ScratchText`.
+// (still in their switch states), `Silent`, `LogPath` and `ScratchText`.
 void ReadSwitches(char **list, int count);
 
 // Fills the settings from the program's own file, applies the default title and

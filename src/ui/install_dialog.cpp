@@ -3,7 +3,9 @@
 #include "archive/archive_pass.h"
 #include "shell/progman.h"
 #include "startup/run_state.h"
+#include "startup/silent.h"
 #include "ui/browse_dialog.h"
+#include "ui/messages.h"
 
 // ---- Helpers --------------------------------------------------------------------
 
@@ -96,19 +98,23 @@ static INT_PTR OnOk(HWND dialog) {
     }
     StripQuotes(s->DestinationDir, kDestinationDirSize);
     if (s->DestinationDir[0] == '\\' && s->DestinationDir[1] == '\\') {
-        MessageBoxA(dialog, "ﾃﾞｨﾚｸﾄﾘ名が正しくありません", s->Settings.WindowTitle,
-                    MB_TASKMODAL | MB_ICONWARNING);
-        return 0;
+        // The user may type another folder; a silent run has no other.
+        s->DialogWindow = dialog;
+        ShowFailure(kNetworkFolderFailure, nullptr, MB_ICONWARNING);
+        if (!Silent) {
+            return 0;
+        }
+    } else {
+        static const BYTE kLocked[] = {IDOK, kBrowseButton, kFolderEdit, kGroupCheck,
+                                       kAssociationCheck};
+        for (BYTE id : kLocked) {
+            EnableItem(dialog, id, FALSE);
+        }
+        SetFocus(GetDlgItem(dialog, IDCANCEL));
+        SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+        s->Extracting = 1;
+        ArchivePass(dialog, kExtractMode);
     }
-    static const BYTE kLocked[] = {IDOK, kBrowseButton, kFolderEdit, kGroupCheck,
-                                   kAssociationCheck};
-    for (BYTE id : kLocked) {
-        EnableItem(dialog, id, FALSE);
-    }
-    SetFocus(GetDlgItem(dialog, IDCANCEL));
-    SendDlgItemMessageA(dialog, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-    s->Extracting = 1;
-    ArchivePass(dialog, kExtractMode);
     EndDialog(dialog, 1);
     return 1;
 }
@@ -174,7 +180,11 @@ static void PaintIcon(HWND dialog) {
 INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_INITDIALOG:
+        // A dialog ended here is never shown: a silent run extracts at once.
         InitDialog(dialog);
+        if (Silent) {
+            OnOk(dialog);
+        }
         return 1;
     case WM_TIMER:
         KillTimer(dialog, kAutoStartTimer);
@@ -200,6 +210,13 @@ INT_PTR CALLBACK InstallDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
         if (DialogIcon != nullptr) {
             DestroyIcon(DialogIcon);
             DialogIcon = nullptr;
+        }
+        return 0;
+    case WM_ENDSESSION:
+        // The process ends once this returns: the file being written goes first.
+        if (wparam != 0 && State->Extracting == 1) {
+            RecordFailure(kSessionEndFailure, nullptr);
+            AbortRun();
         }
         return 0;
     case WM_DDE_ACK:

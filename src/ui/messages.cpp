@@ -1,15 +1,21 @@
 #include "ui/messages.h"
 
 #include "startup/run_state.h"
+#include "startup/silent.h"
+#include "startup/startup.h"
 
-void ErrorBox(const char *message, const char *object) {
-    RunState *const s = State;
-    const char *text = message;
-    if (object != nullptr) {
-        wsprintfA(s->ScratchText, "\"%s\" %s", object, message);
-        text = s->ScratchText;
+void ShowFailure(FailureKind kind, const char *object, UINT icon) {
+    const char *text = RecordFailure(kind, object);
+    if (Silent) {
+        return;
     }
-    MessageBoxA(s->DialogWindow, text, s->Settings.WindowTitle, MB_TASKMODAL | MB_ICONERROR);
+    RunState *const s = State;
+    MessageBoxA(s != nullptr ? s->DialogWindow : nullptr, text,
+                s != nullptr ? s->Settings.WindowTitle : DefaultTitle, MB_TASKMODAL | icon);
+}
+
+void ErrorBox(FailureKind kind, const char *object) {
+    ShowFailure(kind, object, MB_ICONERROR);
 }
 
 void PumpMessages(HWND dialog) {

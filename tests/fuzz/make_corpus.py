@@ -185,6 +185,8 @@ def main():
     write("tokeniser", "quoted_folder", b"\x00\"C:\\Sfx\\setup.exe\" -c \"C:\\Program Files\\App\"")
     write("tokeniser", "switches", b"\x30setup.exe -N -n- -q x C:\\Dest -n")
     write("tokeniser", "inner_quotes", b"\x00setup ab\"c d\"e\t-c-")
+    write("tokeniser", "silent_and_log",
+          b"\x00setup.exe -s -lC:\\Logs\\a.log \"-LC:\\My Logs\\b.log\" -s- -S C:\\Dest -lx")
     write("tokeniser", "more_than_1024_tokens", b"\x00setup" + b" -n" * 1100 + b" C:\\Last")
 
     # Paths: option byte, then install directory, member path, destination, a value.

@@ -1,6 +1,7 @@
 // The command line of start-up: the program's name split off, the tail tokenised
 // into at most 1024 tokens without their double quotes, the switches and the folder
-// applied and the tokens freed again, also when allocations fail part of the way.
+// applied (the silent switch and the log's path among them) and the tokens freed
+// again, also when allocations fail part of the way.
 //
 // Input: one byte of options (bits 0 to 3: let that many allocations succeed before
 // they fail, 0 for no failure; bits 4 and 5: the settings flags), then the command
@@ -9,6 +10,7 @@
 #include <string.h>
 
 #include "fuzz_support.h"
+#include "startup/silent.h"
 #include "startup/startup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -47,7 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     DirFromCommandLine = 0;
     AutoStart = 0;
     lstrcpyA(State->OwnPath, "C:\\SFX.EXE"); // no such file: the settings stay zero
+    Silent = 0;
+    LogPath = nullptr;
     ReadSwitches(tokens, count);
+    // The log's path is the rest of an "-l" token.
+    bool in_a_token = LogPath == nullptr;
+    for (int i = 0; i < count && !in_a_token; ++i) {
+        in_a_token = LogPath == tokens[i] + 2 && (tokens[i][1] | 0x20) == 'l';
+    }
+    FUZZ_CHECK(in_a_token && Silent <= 1);
+    LogPath = nullptr;
     FreeTokens(tokens, count);
     State->Settings.Flags = static_cast<BYTE>((options >> 4) & 3);
     ReadSettings();

@@ -48,10 +48,10 @@ def resource_tree(manifest, rva):
     return tree + manifest
 
 
-def fake_stub(size=3000, manifest=MANIFEST, directories=3):
+def fake_stub(size=3000, manifest=MANIFEST, directories=3, image_version=(0, 0)):
     """A stand-in for sfxstub.exe: "MZ", the PE header at 0x4D0 with one section, which holds
     the resources with the stub's manifest, an empty settings area. With `manifest` None, no
-    resources."""
+    resources. The image version 1.0 or later is a stub that knows the silent switch."""
     stub = bytearray(size)
     stub[0:2] = b"MZ"
     struct.pack_into("<I", stub, 0x3C, 0x4D0)
@@ -62,6 +62,7 @@ def fake_stub(size=3000, manifest=MANIFEST, directories=3):
     optional = bytearray(optional_size)
     struct.pack_into("<H", optional, 0, 0x10B)
     struct.pack_into("<I", optional, 92, directories)
+    struct.pack_into("<HH", optional, 44, *image_version)
     tree = b"" if manifest is None else resource_tree(manifest, RESOURCES_RVA)
     if manifest is not None and directories > 2:
         struct.pack_into("<II", optional, 96 + 16, RESOURCES_RVA, len(tree))
@@ -1223,6 +1224,55 @@ class ExecutionLevel(ToolTest):
         r = lzhsfx("list", out)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertIn("  elevation        none (no manifest)\n", r.stdout.decode())
+
+
+class SilentSwitch(ToolTest):
+    def listing(self, out):
+        r = lzhsfx("list", out)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        return r.stdout.decode()
+
+    def test_list_tells_by_the_stubs_image_version_whether_it_knows_the_switch(self):
+        a = self.write("a.txt", "a")
+        for version, said in (((0, 0), "not known (stub 0.0, older than -s)"),
+                              ((1, 0), "-s and -l known (stub 1.0)"),
+                              ((2, 3), "-s and -l known (stub 2.3)")):
+            with self.subTest(version=version):
+                self.stub.write_bytes(fake_stub(image_version=version))
+                out = self.tmp / "setup.exe"
+                self.build(out, a)
+                self.assertIn(f"  silent switch    {said}\n", self.listing(out))
+
+    def test_a_damaged_pe_header_is_no_answer_and_no_fault(self):
+        out = self.tmp / "setup.exe"
+        self.build(out, self.write("a.txt", "a"))
+        data = bytearray(out.read_bytes())
+        struct.pack_into("<I", data, 0x3C, len(data) - 10)  # the PE header past the stub
+        out.write_bytes(data)
+        self.assertIn("  silent switch    unknown (the stub is no PE32 program)\n",
+                      self.listing(out))
+
+    def test_silent_command_sets_flag_0x40_and_warns_with_an_older_stub(self):
+        a = self.write("a.txt", "a")
+        self.stub.write_bytes(fake_stub(image_version=(1, 0)))
+        out = self.tmp / "setup.exe"
+        r = self.build(out, "--command", "setup2.exe /q", "--silent-command", a)
+        self.assertEqual(r.stderr.decode().count("warning"), 0, r.stderr.decode())
+        self.assertEqual(out.read_bytes()[FLAGS_AT], 0x40)
+        self.assertIn("flags            0x40 (command in silent installs)", self.listing(out))
+        self.stub.write_bytes(fake_stub())
+        r = self.build(out, "--silent-command", a)
+        self.assertIn("older than the silent switch -s: --silent-command changes nothing",
+                      r.stderr.decode())
+        r = self.build(out, "--silent-command=yes", a, ok=False)
+        self.assert_refused(r, "--silent-command takes no value", status=2)
+
+    def test_the_usage_describes_deployment(self):
+        usage = lzhsfx("--help").stdout.decode()
+        self.assertIn("--silent-command", usage)
+        self.assertIn('setup.exe -s -lC:\\Logs\\app.log "C:\\Program Files\\App"', usage)
+        for status in ("0 installed", "17 the log not created"):
+            self.assertIn(status, usage)
 
 
 class Terminal(ToolTest):

@@ -67,18 +67,6 @@ class ArchivePassTest : public StubTest {
         Times(path, &w, &c, &a);
         return w;
     }
-
-    // An existing destination file with the given last-write time.
-    void Existing(const char *path, const std::string &bytes, uint32_t time) {
-        WriteFile(path, bytes);
-        HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        FILETIME t = {static_cast<DWORD>(FileTimeOf(time)),
-                      static_cast<DWORD>(FileTimeOf(time) >> 32)};
-        SetFileTime(h, nullptr, nullptr, &t);
-        CloseHandle(h);
-    }
 };
 
 // ---- Scan pass ----------------------------------------------------------------
@@ -227,7 +215,7 @@ TEST_F(ArchivePassTest, SpecialMembersAreNotExtractedButANoticeInAFolderIs) {
 }
 
 TEST_F(ArchivePassTest, AnExistingFileAsNewAsTheMemberIsKeptWithoutAsking) {
-    Existing("C:\\Dest\\a.txt", "mine", kMemberTime);
+    WriteFileWithTime("C:\\Dest\\a.txt", "mine", kMemberTime);
     Install(MemberBytes(Stored("a.txt", "theirs")) + MemberBytes(Stored("b.txt", "next")));
     EXPECT_TRUE(Extract());
     EXPECT_TRUE(HostMessageBoxes().empty());
@@ -236,7 +224,7 @@ TEST_F(ArchivePassTest, AnExistingFileAsNewAsTheMemberIsKeptWithoutAsking) {
 }
 
 TEST_F(ArchivePassTest, AnExistingFileThatCannotBeReadCountsAsNewer) {
-    Existing("C:\\Dest\\a.txt", "locked", kMemberTime - 1000);
+    WriteFileWithTime("C:\\Dest\\a.txt", "locked", kMemberTime - 1000);
     HANDLE lock = CreateFileA("C:\\Dest\\a.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
@@ -250,9 +238,9 @@ TEST_F(ArchivePassTest, AnExistingFileThatCannotBeReadCountsAsNewer) {
 TEST_F(ArchivePassTest, AnOlderExistingFileIsAskedAbout) {
     Install(MemberBytes(Stored("a.txt", "new a")) + MemberBytes(Stored("b.txt", "new b")) +
             MemberBytes(Stored("c.txt", "new c")));
-    Existing("C:\\Dest\\a.txt", "old a", kMemberTime - 10);
-    Existing("C:\\Dest\\b.txt", "old b", kMemberTime - 10);
-    Existing("C:\\Dest\\c.txt", "old c", kMemberTime - 10);
+    WriteFileWithTime("C:\\Dest\\a.txt", "old a", kMemberTime - 10);
+    WriteFileWithTime("C:\\Dest\\b.txt", "old b", kMemberTime - 10);
+    WriteFileWithTime("C:\\Dest\\c.txt", "old c", kMemberTime - 10);
     HostQueueAnswer(IDNO);
     HostQueueAnswer(IDYES);
     HostQueueAnswer(IDCANCEL);
@@ -269,7 +257,7 @@ TEST_F(ArchivePassTest, AnOlderExistingFileIsAskedAbout) {
 }
 
 TEST_F(ArchivePassTest, OverwritingSilentlyReplacesEvenNewerFiles) {
-    Existing("C:\\Dest\\a.txt", "newer", kMemberTime + 1000);
+    WriteFileWithTime("C:\\Dest\\a.txt", "newer", kMemberTime + 1000);
     Install(MemberBytes(Stored("a.txt", "theirs")));
     OverwriteSilently = 1;
     SkipNotNewer = 0;
@@ -279,7 +267,7 @@ TEST_F(ArchivePassTest, OverwritingSilentlyReplacesEvenNewerFiles) {
 }
 
 TEST_F(ArchivePassTest, RestoringAttributesResetsAReadOnlyFileBeforeOverwritingIt) {
-    Existing("C:\\Dest\\a.txt", "old", kMemberTime - 10);
+    WriteFileWithTime("C:\\Dest\\a.txt", "old", kMemberTime - 10);
     SetFileAttributesA("C:\\Dest\\a.txt", FILE_ATTRIBUTE_READONLY);
     TestMember m = Stored("a.txt", "new");
     m.attribute = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
@@ -293,7 +281,7 @@ TEST_F(ArchivePassTest, RestoringAttributesResetsAReadOnlyFileBeforeOverwritingI
 }
 
 TEST_F(ArchivePassTest, WithoutRestoringAttributesAReadOnlyFileIsAnOpenError) {
-    Existing("C:\\Dest\\a.txt", "old", kMemberTime - 10);
+    WriteFileWithTime("C:\\Dest\\a.txt", "old", kMemberTime - 10);
     SetFileAttributesA("C:\\Dest\\a.txt", FILE_ATTRIBUTE_READONLY);
     Install(MemberBytes(Stored("a.txt", "new")) + MemberBytes(Stored("b.txt", "b")));
     HostQueueAnswer(IDYES);
@@ -347,7 +335,7 @@ TEST_F(ArchivePassTest, AFolderOfTwoBytesAsksTheVolumeAtItsRoot) {
 TEST_F(ArchivePassTest, TheLegacyShellCorrectsTimesByTz) {
     HostSetEnv("TZ", "JST-9");
     LegacyShell = 1;
-    Existing("C:\\Dest\\same.txt", "mine", kMemberTime + 32400);
+    WriteFileWithTime("C:\\Dest\\same.txt", "mine", kMemberTime + 32400);
     Install(MemberBytes(Stored("a.txt", "a")) + MemberBytes(Stored("same.txt", "theirs")));
     EXPECT_TRUE(Extract());
     EXPECT_EQ(WriteTime("C:\\Dest\\a.txt"), kMemberTime + 32400);

@@ -1,5 +1,7 @@
 #include "bit_writer.h"
 
+#include "archive_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -268,4 +270,17 @@ std::string LiteralStream(const std::string &data, int position_symbols) {
         }
     }
     return w.Bytes();
+}
+
+TestMember BadTableMember(const std::string &name) {
+    BlockWriter w;
+    w.StartBlock(10, Lengths({1, 2}), Single(0), Single(0));
+    w.bits.Put(0, 32);
+    TestMember m;
+    m.method = "-lh5-";
+    m.name = name;
+    m.packed = w.Bytes();
+    m.unpacked_size = 10;
+    m.data_crc = 0;
+    return m;
 }

@@ -109,3 +109,8 @@ class BlockWriter {
 // byte itself), 65536 symbols a block (count field 0), one-symbol code-length and
 // position codes.
 std::string LiteralStream(const std::string &data, int position_symbols = 14);
+
+struct TestMember;
+// An -lh5- member of 10 bytes named `name` whose first block has an incomplete
+// code-length code, which the decoder rejects as "Bad table".
+TestMember BadTableMember(const std::string &name);

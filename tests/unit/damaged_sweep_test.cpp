@@ -4,7 +4,9 @@
 // pass with OK pressed. Every run must end with one of the system's messages (or
 // none, when the change fell where nothing checks it and changed nothing that is
 // written), with the exit status that goes with it, and must leave only complete,
-// correct files in the destination and nothing anywhere else.
+// correct files in the destination and nothing anywhere else. The same installers run
+// silently show nothing and end with 0 exactly when every file is in place, else with
+// the status of their failure, which the log names last.
 #include "archive_builder.h"
 #include "bit_writer.h"
 #include "platform/host_dialogs_control.h"
@@ -17,6 +19,7 @@
 #include <map>
 #include <random>
 
+#include "startup/silent.h"
 #include "startup/startup.h"
 
 namespace {
@@ -118,7 +121,7 @@ class DamagedSweepTest : public StubTest {
     }
 
     // Runs the installer with `archive` from start-up, OK pressed once.
-    int Run(const std::string &archive) {
+    int Run(const std::string &archive, const char *tail = "") {
         HostReset(root_);
         std::filesystem::remove_all(root_ + "/c");
         HostDefineTemplate("SfxDialog", SfxControls());
@@ -130,7 +133,7 @@ class DamagedSweepTest : public StubTest {
         OutputTempPath[0] = 0;
         DdeState = 0;
         ProgmanWindow = nullptr;
-        int status = RunAsProcess([] { return SfxMain(kInstance, ""); });
+        int status = RunAsProcess([tail] { return SfxMain(kInstance, tail); });
         if (State != nullptr) { // the run ended inside decoding
             LocalFree(State->HeaderBuffer);
             LocalFree(State);
@@ -282,6 +285,34 @@ TEST_F(DamagedSweepTest, EveryDamagedByteEndsInAMessageAndLeavesOnlyCorrectFiles
             if (boxes.empty()) {
                 EXPECT_EQ(Files().size(), expected_.size() + 1);
             }
+
+            int silent = Run(damaged, "-s -lC:\\sweep.log");
+            EXPECT_TRUE(HostMessageBoxes().empty());
+            for (const HostDialogBoxCall &call : HostDialogBoxCalls()) {
+                EXPECT_FALSE(call.shown);
+            }
+            std::string log = ReadFile("C:\\sweep.log");
+            std::string exit_line = "exit " + std::to_string(silent) + "\r\n";
+            EXPECT_TRUE(log.size() >= exit_line.size() &&
+                        log.compare(log.size() - exit_line.size(), exit_line.size(), exit_line) ==
+                            0)
+                << log;
+            std::map<std::string, std::string> left = Files();
+            left.erase("/c/sweep.log");
+            left["/c/SFX.EXE"] = "";
+            if (silent == 0) {
+                EXPECT_EQ(left, intact); // 0 only for a complete install
+            } else {
+                EXPECT_TRUE(silent >= kMemoryFailure && silent <= kSessionEndFailure) << silent;
+                EXPECT_NE(log.find("error "), std::string::npos) << log;
+                for (const auto &f : left) {
+                    auto want = intact.find(f.first);
+                    ASSERT_NE(want, intact.end()) << "unexpected file " << f.first;
+                    EXPECT_TRUE(f.first == "/c/SFX.EXE" || f.second == want->second)
+                        << "wrong content in " << f.first;
+                }
+            }
+            outcomes["silent: " + std::to_string(silent)]++;
         }
     }
     printf("damaged installers run: %d (%zu bytes, 2 changes each)\n", variants, offsets.size());

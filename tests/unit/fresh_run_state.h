@@ -6,6 +6,8 @@
 #include <stdlib.h>
 
 #include "startup/run_state.h"
+#include "startup/silent.h"
+#include "startup/startup.h"
 
 inline void StartFreshRunState() {
     State = static_cast<RunState *>(calloc(1, sizeof(RunState)));
@@ -17,4 +19,7 @@ inline void StartFreshRunState() {
     OutputTempPath[0] = 0;
     DdeState = 0;
     ProgmanWindow = nullptr;
+    Silent = FailureStatus = 0;
+    LogFile = nullptr;
+    LogPath = nullptr;
 }

@@ -13,25 +13,11 @@ namespace {
 
 HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(0x400000);
 
-class FuzzRegressionTest : public StubTest {
+class FuzzRegressionTest : public StartUpTest {
   protected:
     void SetUp() override {
-        StubTest::SetUp();
-        free(State); // start-up allocates its own
-        State = nullptr;
-        HostDefineTemplate("SfxDialog", SfxControls());
+        StartUpTest::SetUp();
         PressOk(1);
-    }
-
-    void TearDown() override {
-        if (State != nullptr) { // left by a run that ended inside decoding
-            free(State->HeaderBuffer);
-            free(State);
-            State = nullptr;
-        }
-        ModuleInstance = nullptr;
-        DialogIcon = nullptr;
-        StubTest::TearDown();
     }
 
     int Run(const std::string &archive) {
@@ -47,16 +33,7 @@ class FuzzRegressionTest : public StubTest {
 // loop by ExitProcess; the host double kept a vector alive across that loop, which
 // then leaked on every such run (caught by LeakSanitizer at the end of the suite).
 TEST_F(FuzzRegressionTest, ABadTableInsideTheDialogEndsTheRunWithStatus1AndNoFile) {
-    BlockWriter w;
-    w.StartBlock(10, Lengths({1, 2}), Single(0), Single(0)); // incomplete code-length code
-    w.bits.Put(0, 32);
-    TestMember m;
-    m.method = "-lh5-";
-    m.name = "a.txt";
-    m.packed = w.Bytes();
-    m.unpacked_size = 10;
-    m.data_crc = 0;
-    EXPECT_EQ(Run(MemberBytes(m) + '\0'), 1);
+    EXPECT_EQ(Run(MemberBytes(BadTableMember("a.txt")) + '\0'), 1);
     ASSERT_EQ(HostMessageBoxes().size(), 1u);
     EXPECT_EQ(HostMessageBoxes()[0].text, "\"C:\\SFX.EXE\" Bad table");
     EXPECT_EQ(HostDialogBoxCalls().size(), 1u);

@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include <filesystem>
+
 namespace {
 
 using HostLayerTest = StubTest;
@@ -151,6 +153,24 @@ TEST_F(HostLayerTest, FailedReadsAndShortWritesAreInjected) {
     EXPECT_FALSE(::WriteFile(out, buffer, 50, &written, nullptr));
     EXPECT_EQ(written, 30u);
     CloseHandle(out);
+}
+
+TEST_F(HostLayerTest, ADriveOfItsOwnFillsUpAlone) {
+    std::filesystem::create_directories(root_ + "/d");
+    HANDLE c = CreateFileA("C:\\c.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE d = CreateFileA("d:\\d.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HostLimitWritesOn('D', 10);
+    HostLimitWrites(1000);
+    char buffer[40] = {};
+    DWORD written;
+    EXPECT_FALSE(::WriteFile(d, buffer, 40, &written, nullptr));
+    EXPECT_EQ(written, 10u);
+    EXPECT_TRUE(::WriteFile(c, buffer, 40, &written, nullptr)); // from the budget of all
+    EXPECT_FALSE(::WriteFile(d, buffer, 1, &written, nullptr));
+    CloseHandle(c);
+    CloseHandle(d);
 }
 
 } // namespace

@@ -211,7 +211,6 @@ TEST_F(LengthListTest, ALengthSentAsThe511thEntryIsDropped) {
 
 HWND const kDialog = reinterpret_cast<HWND>(0x1234);
 HWND const kProgman = reinterpret_cast<HWND>(0x5000);
-std::vector<std::string> commands_received;
 
 LRESULT DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_DDE_ACK) {
@@ -220,29 +219,11 @@ LRESULT DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     return 0;
 }
 
-// A Program Manager that takes up every conversation and acknowledges every execute.
-LRESULT ProgmanProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    HWND client = reinterpret_cast<HWND>(wparam);
-    if (message == WM_DDE_INITIATE) {
-        SendMessageA(client, WM_DDE_ACK, reinterpret_cast<WPARAM>(window),
-                     MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
-    } else if (message == WM_DDE_EXECUTE) {
-        UINT_PTR unused = 0, block = 0;
-        UnpackDDElParam(WM_DDE_EXECUTE, lparam, &unused, &block);
-        commands_received.push_back(
-            static_cast<const char *>(GlobalLock(reinterpret_cast<HGLOBAL>(block))));
-        GlobalUnlock(reinterpret_cast<HGLOBAL>(block));
-        PostMessageA(client, WM_DDE_ACK, reinterpret_cast<WPARAM>(window),
-                     PackDDElParam(WM_DDE_ACK, 0x8000, block));
-    }
-    return 0;
-}
-
 class GroupLineTest : public StubTest {
   protected:
     void SetUp() override {
         StubTest::SetUp();
-        commands_received.clear();
+        ProgmanCommandsReceived().clear();
         lstrcpyA(State->DestinationDir, "C:\\Dest");
         State->GroupChecked = 1;
         HostAddWindow(kDialog, "#32770", DialogProc, true);
@@ -258,14 +239,14 @@ class GroupLineTest : public StubTest {
 // 79 bytes; the command text behind the title and the end of the run state stay
 // untouched, and the cut texts are what Program Manager receives.
 TEST_F(GroupLineTest, ALongGroupNameAndItemTitleAreCutTo79Bytes) {
-    HostAddWindow(kProgman, "Progman", ProgmanProc, false);
+    HostAddWindow(kProgman, "Progman", AcknowledgingProgmanProc, false);
     Run("$Group=" + std::string(100, 'g') + "," + std::string(100, 't') + ",app.exe");
     EXPECT_EQ(std::string(State->GroupName), std::string(79, 'g'));
     EXPECT_EQ(std::string(State->ItemTitle), std::string(79, 't'));
-    ASSERT_EQ(commands_received.size(), 1u);
-    EXPECT_EQ(commands_received[0], "[CreateGroup(\"" + std::string(79, 'g') +
-                                        "\",0)][AddItem(C:\\Dest\\app.exe," + std::string(79, 't') +
-                                        ")]");
+    ASSERT_EQ(ProgmanCommandsReceived().size(), 1u);
+    EXPECT_EQ(ProgmanCommandsReceived()[0], "[CreateGroup(\"" + std::string(79, 'g') +
+                                                "\",0)][AddItem(C:\\Dest\\app.exe," +
+                                                std::string(79, 't') + ")]");
     EXPECT_EQ(DdeState, -1);
 }
 
@@ -273,13 +254,13 @@ TEST_F(GroupLineTest, ALongGroupNameAndItemTitleAreCutTo79Bytes) {
 // not cut into another name: that line sends no command, the conversation ends, and
 // the next line, whose icon fits, goes through.
 TEST_F(GroupLineTest, AnIconPathThatDoesNotFitSendsNoCommandForItsLine) {
-    HostAddWindow(kProgman, "Progman", ProgmanProc, false);
+    HostAddWindow(kProgman, "Progman", AcknowledgingProgmanProc, false);
     std::string dir = "C:\\" + std::string(244, 'd'); // 247 bytes
     lstrcpyA(State->DestinationDir, dir.c_str());
     Run("$Group=One,First,a.exe,abcdefghij.ico\r\n" // icon joined: 262 bytes
         "$Group=Two,Second,a.exe,i.ico");           // 253 bytes
-    ASSERT_EQ(commands_received.size(), 1u);
-    EXPECT_EQ(commands_received[0],
+    ASSERT_EQ(ProgmanCommandsReceived().size(), 1u);
+    EXPECT_EQ(ProgmanCommandsReceived()[0],
               "[CreateGroup(\"Two\",0)][AddItem(" + dir + "\\a.exe,Second," + dir + "\\i.ico)]");
     EXPECT_EQ(DdeState, -1);
     EXPECT_EQ(HostLiveAtoms(), 0u);

@@ -42,7 +42,7 @@ void FillBits(int n) {
             int b = ReadInputByte(s->ArchiveFile, s->PackedLeft + 1);
             if (b < 0) {
                 ReportReadError();
-                AbortRun(1);
+                AbortRun();
             }
             s->SubBitBuffer = static_cast<BYTE>(b);
         } else {
@@ -64,8 +64,8 @@ WORD GetBits(int n) {
 // ---- huffman ----
 
 void ReportBadTable() {
-    ErrorBox("Bad table", State->OwnPath);
-    AbortRun(1);
+    ErrorBox(kTableFailure, State->OwnPath);
+    AbortRun();
 }
 
 void MakeTable(WORD count, const BYTE *lengths, int table_bits, WORD *table) {

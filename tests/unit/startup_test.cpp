@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "startup/silent.h"
 #include "startup/startup.h"
 
 namespace {
@@ -140,6 +141,73 @@ TEST_F(SwitchTest, AQuotedFolderWithABlankComesWithoutItsQuotes) {
     ResolveTail("-c \"C:\\My Apps\\Tool\"", 0);
     EXPECT_STREQ(State->ScratchText, "C:\\My Apps\\Tool");
     EXPECT_EQ(SkipNotNewer, 0u);
+}
+
+TEST_F(SwitchTest, TheSilentSwitchTakesTheFormOfTheOthers) {
+    const struct {
+        const char *tail;
+        DWORD silent;
+    } cases[] = {{"-s", 1},
+                 {"-S", 1},
+                 {"-sx", 1},
+                 {"-s-", 0},
+                 {"-s -s-", 0},
+                 {"-s- -s", 1},
+                 {"-s C:\\Dest -s-", 1},
+                 {"x -s", 1},
+                 {"C:\\Dest -s", 1},
+                 {"-q", 0}};
+    for (const auto &c : cases) {
+        Silent = 0;
+        ResolveTail(c.tail, 0);
+        EXPECT_EQ(Silent, c.silent) << c.tail;
+    }
+    ResolveTail("-s C:\\Apps\\X", 0);
+    EXPECT_EQ(DirFromCommandLine, 1u);
+    EXPECT_STREQ(State->ScratchText, "C:\\Apps\\X");
+}
+
+TEST_F(SwitchTest, TheLogIsTheRestOfTheLastLSwitchAndIsNoFolder) {
+    const struct {
+        const char *tail;
+        const char *log; // null: none
+    } cases[] = {
+        {"-s", nullptr},
+        {"-lC:\\a.log", "C:\\a.log"},
+        {"-LC:\\a.log -lC:\\b.log", "C:\\b.log"},
+        {"-lC:\\a.log -l", ""},
+        {"\"-lC:\\My Logs\\x.log\" -s", "C:\\My Logs\\x.log"},
+        {"-l\"C:\\My Logs\\x.log\"", "C:\\My Logs\\x.log"},
+        {"-s C:\\Dest -lC:\\a.log", nullptr}, // after the folder: not looked at
+    };
+    for (const auto &c : cases) {
+        char **list;
+        int count = Tokenise(c.tail, &list);
+        LogPath = nullptr;
+        DirFromCommandLine = 0;
+        ReadSwitches(list, count);
+        if (c.log == nullptr) {
+            EXPECT_EQ(LogPath, nullptr) << c.tail;
+        } else {
+            EXPECT_STREQ(LogPath, c.log) << c.tail;
+        }
+        FreeTokens(list, count);
+    }
+    LogPath = nullptr;
+}
+
+TEST_F(SwitchTest, WithoutARunStateTheSwitchesAreStillRead) {
+    RunState *kept = State;
+    State = nullptr;
+    char **list;
+    int count = Tokenise("-s -n C:\\Dest", &list);
+    ReadSwitches(list, count);
+    FreeTokens(list, count);
+    State = kept;
+    EXPECT_EQ(Silent, 1u);
+    EXPECT_EQ(AutoStart, 11u);
+    EXPECT_EQ(DirFromCommandLine, 1u);
+    EXPECT_STREQ(State->ScratchText, "");
 }
 
 struct OptionCase {

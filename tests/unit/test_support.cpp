@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "archive_builder.h"
 #include "ui/install_dialog.h"
 
 void StubTest::SetUp() {
@@ -27,6 +28,19 @@ void StubTest::TearDown() {
     }
     HostReset(root_);
     std::filesystem::remove_all(root_);
+}
+
+void StartUpTest::SetUp() {
+    StubTest::SetUp();
+    free(State);
+    State = nullptr;
+    HostDefineTemplate("SfxDialog", SfxControls());
+}
+
+void StartUpTest::TearDown() {
+    ModuleInstance = nullptr;
+    DialogIcon = nullptr;
+    StubTest::TearDown();
 }
 
 void StubTest::WriteFile(const char *windows_path, const std::string &bytes) {
@@ -49,6 +63,39 @@ std::string StubTest::ReadFile(const char *windows_path) {
 
 bool StubTest::Exists(const char *windows_path) {
     return std::filesystem::exists(HostPath(windows_path));
+}
+
+void StubTest::WriteFileWithTime(const char *windows_path, const std::string &bytes,
+                                 uint32_t time) {
+    WriteFile(windows_path, bytes);
+    HANDLE h = CreateFileA(windows_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << windows_path;
+    FILETIME t = {static_cast<DWORD>(FileTimeOf(time)), static_cast<DWORD>(FileTimeOf(time) >> 32)};
+    SetFileTime(h, nullptr, nullptr, &t);
+    CloseHandle(h);
+}
+
+std::vector<std::string> &ProgmanCommandsReceived() {
+    static std::vector<std::string> commands;
+    return commands;
+}
+
+LRESULT AcknowledgingProgmanProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    HWND client = reinterpret_cast<HWND>(wparam);
+    if (message == WM_DDE_INITIATE) {
+        SendMessageA(client, WM_DDE_ACK, reinterpret_cast<WPARAM>(window),
+                     MAKELPARAM(GlobalAddAtomA("PROGMAN"), GlobalAddAtomA("PROGMAN")));
+    } else if (message == WM_DDE_EXECUTE) {
+        UINT_PTR unused = 0, block = 0;
+        UnpackDDElParam(WM_DDE_EXECUTE, lparam, &unused, &block);
+        ProgmanCommandsReceived().push_back(
+            static_cast<const char *>(GlobalLock(reinterpret_cast<HGLOBAL>(block))));
+        GlobalUnlock(reinterpret_cast<HGLOBAL>(block));
+        PostMessageA(client, WM_DDE_ACK, reinterpret_cast<WPARAM>(window),
+                     PackDDElParam(WM_DDE_ACK, 0x8000, block));
+    }
+    return 0;
 }
 
 // The controls of the "SfxDialog" template, as the resource script defines them.

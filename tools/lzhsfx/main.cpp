@@ -62,10 +62,28 @@ folders become directory entries), or of an existing archive.
                            do not keep existing files that are as new as the
                            member or newer without a word: ask about them too, or
                            overwrite them with --overwrite (flag 0x08)
+  --silent-command         start the command after a silent install (-s) too;
+                           without it only an install with its dialog starts
+                           it, so that a deployed machine opens no read-me
+                           (flag 0x40)
   --restore-attributes     give the files their stored DOS attributes
 
-list: the settings of an installer, its execution level included, and every
-  member: method, sizes, ratio, time (UTC), CRC, attributes and name.
+The installer takes -n (start at once), -c (also replace files as new as the
+archive's), a folder after a switch, and for unattended deployment -s and -lLOG:
+  setup.exe -s -lC:\Logs\app.log "C:\Program Files\App"
+-s shows no window and no box: the notice counts as accepted, files as new as
+the archive's are kept and older ones replaced (with -c all are replaced), the
+command runs only with --silent-command, and the exit status tells the outcome:
+0 installed, 2 not enough memory, 3-9 the installer unreadable or damaged (9 a
+CRC error), 10 a file not created or replaced, 11 a write error (disk full), 12
+a close error, 13 a folder not created, 14 a network folder, 15 closed by another
+program, 16 the session ended, 17 the log not created. A failed file leaves the
+old one in place. -lLOG writes the log afresh, in the ANSI code page: a line
+"ok FILE" or "kept FILE" per file, "error TEXT" (the box's text), "exit N".
+
+list: the settings of an installer, its execution level and whether its stub
+  knows -s included, and every member: method, sizes, ratio, time (UTC), CRC,
+  attributes and name.
 test: decodes every member as the installer would and checks every CRC and the
   archive checksum; the exit status is 1 after any fault.
 extract: writes every member under DIR (default: the current folder), names in
@@ -211,6 +229,8 @@ int Build(Arguments &args) {
             flag(cli::kArchiveChecksum);
         } else if (a == "--no-skip-not-newer" || a == "--ask-newer") {
             flag(cli::kNoSkipNotNewer);
+        } else if (a == "--silent-command") {
+            flag(cli::kSilentCommand);
         } else if (a == "--restore-attributes") {
             args.NoValue(a);
             o.settings.restore_attributes = true;

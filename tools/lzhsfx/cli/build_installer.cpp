@@ -23,6 +23,7 @@
 #include "parallel.h"
 #include "platform.h"
 #include "stub_archive.h"
+#include "stub_features.h"
 #include "text_codec.h"
 
 namespace cli {
@@ -409,6 +410,12 @@ void BuildInstaller(const BuildOptions &options) {
     // Everything that can be refused is checked before the output is touched.
     std::vector<uint8_t> stub = ReadStub(stub_path);
     SetExecutionLevel(&stub, options.execution_level, stub_path);
+    ImageVersion version;
+    if ((options.settings.flags & kSilentCommand) &&
+        !(ReadImageVersion(stub.data(), stub.size(), &version) && KnowsSilentSwitch(version))) {
+        PrintWarning(Quoted(stub_path) +
+                     " is older than the silent switch -s: --silent-command changes nothing");
+    }
     const std::vector<uint8_t> record =
         MakeSettingsRecord(options.settings, static_cast<uint32_t>(stub.size()));
     std::string notice, directives;

@@ -12,6 +12,7 @@
 #include "manifest.h"
 #include "platform.h"
 #include "stub_archive.h"
+#include "stub_features.h"
 #include "text_codec.h"
 #include "win32_runtime.h"
 
@@ -67,7 +68,8 @@ std::string FlagNames(uint8_t flags) {
     } kNames[] = {{kAutoStart, "auto start"},
                   {kOverwriteSilently, "overwrite"},
                   {kArchiveChecksum, "archive checksum"},
-                  {kNoSkipNotNewer, "no skip of newer files"}};
+                  {kNoSkipNotNewer, "no skip of newer files"},
+                  {kSilentCommand, "command in silent installs"}};
     for (const auto &n : kNames) {
         if (flags & n.bit) {
             s += (s.empty() ? "" : ", ") + std::string(n.name);
@@ -405,6 +407,7 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
         std::printf("  attributes       %s\n",
                     s.restore_attributes != 0 ? "restored" : "not restored");
         std::printf("  elevation        %s\n", ExecutionLevelOf(file, at.archive_offset).c_str());
+        std::printf("  silent switch    %s\n", SilentSwitchOf(file, at.archive_offset).c_str());
     } else {
         std::printf("archive %s%s\n", Quoted(file).c_str(),
                     archive.converted() ? " (read as --from-archive would wrap it)" : "");

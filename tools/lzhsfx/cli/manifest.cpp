@@ -9,6 +9,7 @@
 
 #include "console.h"
 #include "platform.h"
+#include "stub_features.h"
 
 namespace cli {
 
@@ -216,20 +217,13 @@ void SetExecutionLevel(std::vector<uint8_t> *image, const std::string &level,
 }
 
 std::string ExecutionLevelOf(const std::string &path, uint64_t stub_end) {
-    std::vector<uint8_t> stub(static_cast<size_t>(std::min(stub_end, kLongestStub)));
-    const platform::NativeFile file = platform::OpenForReading(path);
-    size_t got = 0;
-    const bool read =
-        file != platform::kNoFile && platform::Read(file, stub.data(), stub.size(), &got);
-    if (file != platform::kNoFile) {
-        platform::Close(file);
-    }
-    if (!read) {
+    std::vector<uint8_t> stub;
+    if (!ReadFileStart(path, static_cast<size_t>(std::min(stub_end, kLongestStub)), &stub)) {
         return "unknown (cannot read the stub: " + platform::LastError() + ")";
     }
     LevelSlot slot;
     std::string why;
-    if (!FindLevelSlot(stub.data(), got, &slot, &why)) {
+    if (!FindLevelSlot(stub.data(), stub.size(), &slot, &why)) {
         return "none (" + why + ")";
     }
     return slot.level;

@@ -16,7 +16,8 @@ static_assert(kSettingsOffset == static_cast<size_t>(::kSettingsOffset), "settin
 static_assert(int{kAutoStart} == int{kFlagAutoStart} &&
                   int{kOverwriteSilently} == int{kFlagOverwriteSilently} &&
                   int{kArchiveChecksum} == int{kFlagArchiveChecksum} &&
-                  int{kNoSkipNotNewer} == int{kFlagAskBeforeOverwriteOff},
+                  int{kNoSkipNotNewer} == int{kFlagAskBeforeOverwriteOff} &&
+                  int{kSilentCommand} == int{kFlagSilentCommand},
               "settings flags");
 
 // Puts `utf8` into the field of `size` bytes (terminator included) as Shift-JIS.

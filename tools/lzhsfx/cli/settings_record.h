@@ -15,6 +15,7 @@ enum : uint8_t {
     kOverwriteSilently = 0x02,
     kArchiveChecksum = 0x04,
     kNoSkipNotNewer = 0x08, // `SkipNotNewer` off
+    kSilentCommand = 0x40,  // a silent install starts the command too
 };
 
 constexpr size_t kSettingsOffset = 512;

@@ -50,8 +50,8 @@ void SetProgressStep(void (*step)()) {
 
 } // namespace runtime
 
-void ErrorBox(const char *message, const char *object) {
-    std::string text = cli::ShowShiftJis(message);
+void ErrorBox(FailureKind kind, const char *object) {
+    std::string text = cli::ShowShiftJis(FailureTexts[kind - kMemoryFailure]);
     if (const char *gloss = Gloss(text)) {
         text += std::string(" (") + gloss + ")";
     }
