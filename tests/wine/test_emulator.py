@@ -114,6 +114,17 @@ class Transcript(EmulatorCase):
         self.assertEqual(entry["value"], r"C:\Apps\Emu\bin\tool.exe ^.emu")
 
 
+    def test_a_silent_install_shows_no_box_and_waits_for_no_dialog(self):
+        status, events, _ = emulate(self.make(), "-s", r"C:\Apps\Emu", drive_c=self.drive_c)
+        self.assertEqual(status, 0)
+        self.assertEqual([e for e in events if e["event"] in ("box", "dialog", "no-answer")], [])
+        self.assertTrue((self.drive_c / "Apps" / "Emu" / "bin" / "tool.exe").is_file())
+        # Associations and the Program Manager item as in a normal install; no command.
+        self.assertEqual(len(of(events, "dde-execute")), 1)
+        self.assertNotEqual(of(events, "registry"), [])
+        self.assertEqual(of(events, "process") + of(events, "shell-execute"), [])
+
+
 class Answers(EmulatorCase):
     def test_a_box_without_an_answer_left_ends_the_run_with_125_and_writes_nothing(self):
         status, events, stderr = emulate(self.make(), "-n", r"C:\Apps\Emu", drive_c=self.drive_c)

@@ -16,6 +16,7 @@ from pathlib import Path
 import installer
 import winehelper
 from installer import Member
+from winehelper import NT, WIN32S
 
 STUB = Path(os.environ.get("SFXSTUB", winehelper.build_dir() / "sfxstub.exe"))
 MARKER = winehelper.test_program("MARKER", "marker.exe")
@@ -322,6 +323,59 @@ class ExistingFiles(InstallCase):
         self.assertEqual(program.wait(RUN_S), 1)
         self.assertEqual(tree(self.dest), {"bad.txt"})
         self.assertEqual(old.read_bytes(), b"the user's own bytes")
+
+
+# ---------------------------------------------------------------------------------------------
+# Silent installs
+# ---------------------------------------------------------------------------------------------
+
+CRC_ERROR_STATUS = 9
+
+
+class Silent(InstallCase):
+    """-s: no window waits for anyone (a box would keep the run from ending), the notice is
+    taken as accepted, and the exit status and the log say what happened."""
+
+    def silent(self, path, *more):
+        log = self.root / "setup.log"
+        status = self.start(path, "-s", f"-l{wine.windows_path(log)}", *more,
+                            wine.windows_path(self.dest)).wait(RUN_S)
+        return status, log.read_bytes().decode("cp932").splitlines()
+
+    def test_a_silent_install_writes_every_file_logs_each_and_ends_with_status_0(self):
+        self.addCleanup(wine.set_mode, NT)
+        notice = Member("!", "ご利用の前にお読みください。".encode("cp932"))
+        path = self.make(notice.bytes() + installer.archive(STORED[:4]))
+        for mode in (NT, WIN32S):
+            with self.subTest(mode=mode):
+                wine.set_mode(mode)
+                shutil.rmtree(self.dest, ignore_errors=True)
+                status, log = self.silent(path)
+                self.assertEqual(status, 0)
+                self.assertEqual(tree(self.dest), {"readme.txt", "docs/", "docs/guide.txt",
+                                                   "docs/説明書.txt"})
+                for member in STORED[:4]:
+                    if not member.directory:
+                        target = self.dest / (member.dir or "") / member.name
+                        self.assertEqual(target.read_bytes(), member.data)
+                self.assertEqual(log[-1], "exit 0")
+                self.assertEqual(sorted(line for line in log if line.startswith("ok ")), sorted(
+                    f"ok {wine.windows_path(self.dest / (m.dir or '') / m.name)}"
+                    for m in STORED[:4] if not m.directory))
+
+    def test_a_crc_error_keeps_the_old_file_and_ends_with_its_own_status(self):
+        self.dest.mkdir(parents=True)
+        old = self.dest / "bad.txt"
+        old.write_bytes(b"the user's own bytes")
+        os.utime(old, (1000000000, 1000000000))
+        members = [Member("bad.txt", b"damaged", data_crc=installer.crc16(b"damaged") ^ 1),
+                   Member("later.txt", b"later")]
+        status, log = self.silent(self.make(installer.archive(members)))
+        self.assertEqual(status, CRC_ERROR_STATUS)
+        self.assertEqual(old.read_bytes(), b"the user's own bytes")
+        self.assertEqual(tree(self.dest), {"bad.txt"})
+        self.assertEqual(log[-2:], [f'error "{wine.windows_path(old)}" CRCｴﾗｰ',
+                                    f"exit {CRC_ERROR_STATUS}"])
 
 
 # ---------------------------------------------------------------------------------------------
