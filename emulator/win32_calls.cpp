@@ -285,12 +285,12 @@ uint32_t PrintCall(Machine &m, Args a) {
             result += *f;
             continue;
         }
-        std::string spec = "%";
+        std::string conversion = "%";
         ++f;
         if (*f == 'l' || *f == 'h') {
-            spec += *f++;
+            conversion += *f++;
         }
-        spec += *f;
+        conversion += *f;
         char piece[1024];
         if (*f == '%') {
             result += '%';
@@ -301,9 +301,9 @@ uint32_t PrintCall(Machine &m, Args a) {
         if (*f == 's') {
             wsprintfA(piece, "%s", value == 0 ? "(null)" : S(value));
         } else if (strchr("cdiuxX", *f) != nullptr && *f != 0) {
-            wsprintfA(piece, spec.c_str(), value);
+            wsprintfA(piece, conversion.c_str(), value);
         } else {
-            m.Fault("wsprintfA conversion " + spec + " is not modelled");
+            m.Fault("wsprintfA conversion " + conversion + " is not modelled");
         }
         result += piece;
     }
