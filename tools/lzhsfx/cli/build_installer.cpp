@@ -17,6 +17,7 @@
 #include "crc16.h"
 #include "directive_check.h"
 #include "encoder.h"
+#include "file_source.h"
 #include "inputs.h"
 #include "lzh_writer.h"
 #include "output_file.h"
@@ -234,9 +235,11 @@ class ArchiveStream {
         Flush(writer);
     }
 
-    // Members written elsewhere, as they stand.
-    void AddRaw(const uint8_t *bytes, size_t size, uint16_t checksum, size_t members) {
-        out_.Write(bytes, size);
+    // Members written elsewhere, as they stand: `n` bytes of `source` from `offset`.
+    void AddRaw(const lzhsfx::ByteSource &source, uint64_t offset, uint64_t n, uint16_t checksum,
+                size_t members) {
+        lzhsfx::CopyOut(source, offset, n,
+                        [&](const uint8_t *bytes, size_t size) { out_.Write(bytes, size); });
         checksum_ ^= checksum;
         members_ += members;
     }
@@ -292,37 +295,48 @@ std::string MemberName(const lzhsfx::ArchiveMember &m) {
     return ShowShiftJis(name + m.info.name);
 }
 
+// The name of the member `index` of the archive in `source`.
+std::string MemberName(const lzhsfx::ByteSource &source, const lzhsfx::ReadOptions &options,
+                       size_t index) {
+    lzhsfx::ArchiveWalker walker(source, options);
+    lzhsfx::ArchiveMember m;
+    for (size_t i = 0; walker.Next(&m) && i < index; ++i) {
+    }
+    return MemberName(m);
+}
+
 // Adds the members of an existing archive: as they stand when the installer reads
 // them so, else rewritten with its own level-2 headers and the packed data as it is.
-// Every member must land where `lzhsfx extract` puts it.
+// Every member must land where `lzhsfx extract` puts it: both read the archive the
+// installer gets from ForInstaller.
 void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
     const std::string &path = options.from_archive;
-    const std::vector<uint8_t> data = ReadFile(path, "archive");
-    if (data.size() >= 2 && data[0] == 'M' && data[1] == 'Z') {
+    const FileSource source(path);
+    uint8_t start[2] = {};
+    try {
+        source.Read(0, start, static_cast<size_t>(std::min<uint64_t>(source.size(), 2)));
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(e.what());
+    }
+    if (source.size() >= 2 && start[0] == 'M' && start[1] == 'Z') {
         throw Failure(Quoted(path) +
                       " is a program, not an LZH archive; `lzhsfx extract` takes an installer "
                       "apart");
     }
     lzhsfx::ReadOptions read_options;
     read_options.dos_time_offset = options.dos_time_offset;
-    lzhsfx::InstallerArchive archive;
-    try {
-        archive = lzhsfx::ForInstaller(data.data(), data.size(), read_options);
-    } catch (const lzhsfx::LzhError &e) {
-        throw Failure(Quoted(path) + ": " + e.what());
-    }
-    const auto member = [&](size_t i) {
-        return Quoted(path) + ": the member " + Quoted(MemberName(archive.members[i].member));
-    };
-    for (size_t i = 0; i < archive.members.size(); ++i) {
-        const lzhsfx::ArchiveMember &m = archive.members[i].member;
-        if (!archive.members[i].refusal.empty()) {
-            throw Failure(member(i) + " cannot go into the installer: " +
-                          ShowShiftJis(archive.members[i].refusal));
+    FileSpool spool;
+    lzhsfx::PathTracker paths;
+    size_t index = 0;
+    const auto check = [&](const lzhsfx::InstallerMember &entry) {
+        const lzhsfx::ArchiveMember &m = entry.member;
+        const std::string member = Quoted(path) + ": the member " + Quoted(MemberName(m));
+        if (!entry.refusal.empty()) {
+            throw Failure(member + " cannot go into the installer: " + ShowShiftJis(entry.refusal));
         }
         const std::string outside = lzhsfx::OutsideReason(m);
         if (!outside.empty() && !options.allow_outside) {
-            throw Failure(member(i) + " would be installed outside the install folder: " + outside +
+            throw Failure(member + " would be installed outside the install folder: " + outside +
                           " (--allow-outside-paths keeps such paths)");
         }
         if (m.info.directory.empty() && !m.absolute &&
@@ -332,46 +346,60 @@ void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
                           (m.info.name == "!" ? "notice" : "directives") + " (member " +
                           Quoted(m.info.name) + ")");
         }
-    }
-    lzhsfx::PathConflict conflict;
-    if (lzhsfx::FindPathConflict(archive.members, &conflict)) {
-        const std::string earlier = Quoted(MemberName(archive.members[conflict.earlier].member));
-        throw Failure(
-            member(conflict.member) +
-            (conflict.through_file
-                 ? " would go into a folder where the earlier member " + earlier + " made a file"
-                 : " would be a file where the earlier member " + earlier + " made a folder") +
-            "; the installer could not create it");
-    }
-    for (size_t i = 0; i < archive.members.size(); ++i) {
-        if (archive.members[i].member.dropped_data != 0) {
-            PrintWarning(member(i) + " is a directory with " +
-                         std::to_string(archive.members[i].member.dropped_data) +
+        lzhsfx::PathConflict conflict;
+        if (!paths.Add(entry, index, &conflict)) {
+            const std::string earlier = Quoted(MemberName(source, read_options, conflict.earlier));
+            throw Failure(
+                member +
+                (conflict.through_file
+                     ? " would go into a folder where the earlier member " + earlier +
+                           " made a file"
+                     : " would be a file where the earlier member " + earlier + " made a folder") +
+                "; the installer could not create it");
+        }
+        if (m.dropped_data != 0) {
+            PrintWarning(member + " is a directory with " + std::to_string(m.dropped_data) +
                          " bytes of data (extended attributes, as OS/2 keeps them): made a "
                          "directory entry without them");
         }
+        ++index;
+    };
+    lzhsfx::InstallerArchive archive;
+    try {
+        archive = lzhsfx::ForInstaller(source, spool, check, read_options);
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(Quoted(path) + ": " + e.what());
     }
     if (archive.trailing != 0) {
         PrintWarning(Quoted(path) + ": " + std::to_string(archive.trailing) +
                      " bytes after the end mark are not part of the archive and are left out");
     }
-    if (archive.as_stored) {
-        stream.AddRaw(data.data(), archive.end, archive.checksum, archive.members.size());
-    } else {
-        stream.AddRaw(archive.rewritten.data(), archive.rewritten.size() - 1, archive.checksum,
-                      archive.members.size());
+    try {
+        if (archive.as_stored) {
+            stream.AddRaw(source, 0, archive.end, archive.checksum, archive.members);
+        } else {
+            stream.AddRaw(archive.rewritten, 0, archive.rewritten.size() - 1, archive.checksum,
+                          archive.members);
+        }
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(e.what());
     }
 }
 
 // Walks the written file with the stub's reader; with `full`, decodes it too.
 void CheckWritten(const OutputFile &out, size_t expected_members, const BuildOptions &options) {
-    std::vector<Member> members;
     bool ok;
+    size_t members = 0;
     {
         StubArchive archive(out.temporary_path(), options.dos_time_offset);
-        ok = archive.ReadHeaders(&members);
+        Member m;
+        StubArchive::Step step;
+        while ((step = archive.Next(&m)) == StubArchive::Step::kMember) {
+        }
+        ok = step == StubArchive::Step::kEnd;
+        members = archive.count();
     }
-    if (!ok || members.size() != expected_members) {
+    if (!ok || members != expected_members) {
         throw Failure(Quoted(options.output) +
                       ": the installer's own reader does not read back what was written");
     }

@@ -76,29 +76,33 @@ std::string FlagNames(uint8_t flags) {
     return s.empty() ? "none" : s;
 }
 
-// Reads the headers and says what the stub found wrong; returns the faults so far.
-int ReadMembers(StubArchive &archive, const std::string &file, std::vector<Member> *members) {
-    int faults = 0;
+// Says what keeps bytes of a plain archive out of it.
+void WarnTrailing(const StubArchive &archive, const std::string &file) {
     if (archive.trailing() != 0) {
         PrintWarning(Quoted(file) + ": " + std::to_string(archive.trailing()) +
                      " bytes after the end mark are not part of the archive");
     }
-    if (!archive.ReadHeaders(members)) {
-        const uint64_t at = members->empty()
-                                ? archive.location().archive_offset
-                                : members->back().data_offset + members->back().packed_size;
-        PrintError(Quoted(file) + ": the archive cannot be read past byte " + std::to_string(at) +
-                   (members->empty() && !archive.location().installer
-                        ? ": not an installer or an LZH archive, or damaged at its start"
-                        : " (after " + std::to_string(members->size()) + " members)"));
-        ++faults;
-    }
-    return faults;
 }
 
-// Compares the checksum in front of the archive with the members' data CRCs.
-int CheckChecksum(StubArchive &archive, const std::string &file,
-                  const std::vector<Member> &members) {
+// Reads the next header; says what the stub found wrong when the walk cannot go on,
+// and counts it in `faults`.
+bool NextMember(StubArchive &archive, const std::string &file, Member *m, int *faults) {
+    const StubArchive::Step step = archive.Next(m);
+    if (step == StubArchive::Step::kDamaged) {
+        const size_t n = archive.count();
+        PrintError(Quoted(file) + ": the archive cannot be read past byte " +
+                   std::to_string(archive.position()) +
+                   (n == 0 && !archive.location().installer
+                        ? ": not an installer or an LZH archive, or damaged at its start"
+                        : " (after " + std::to_string(n) + " members)"));
+        ++*faults;
+    }
+    return step == StubArchive::Step::kMember;
+}
+
+// Compares the checksum in front of the archive with `sum`, the XOR of the members'
+// data CRCs, once the walk has read them all.
+int CheckChecksum(StubArchive &archive, const std::string &file, uint16_t sum) {
     if (!archive.location().has_checksum) {
         return 0;
     }
@@ -106,10 +110,6 @@ int CheckChecksum(StubArchive &archive, const std::string &file,
     if (!archive.StoredChecksum(&stored)) {
         PrintError(Quoted(file) + ": the archive checksum is missing");
         return 1;
-    }
-    uint16_t sum = 0;
-    for (const Member &m : members) {
-        sum ^= m.crc;
     }
     if (sum != stored) {
         PrintError(Quoted(file) + ": the archive checksum is " + Hex16(stored) +
@@ -120,34 +120,28 @@ int CheckChecksum(StubArchive &archive, const std::string &file,
     return 0;
 }
 
-uint64_t TotalSize(const std::vector<Member> &members) {
-    uint64_t total = 0;
-    for (const Member &m : members) {
-        total += m.method == 'd' || !m.refusal.empty() ? 0 : m.unpacked_size;
-    }
-    return total;
-}
-
-// What the decoder's progress step moves.
+// What the decoder's progress step moves: the share of the archive read.
 Progress *decoding = nullptr;
-uint64_t decoding_base = 0;
+const StubArchive *decoded = nullptr;
 
 void ProgressStep() {
     if (decoding != nullptr) {
-        decoding->Update(runtime::BytesWritten() - decoding_base);
+        decoding->Update(decoded->read_position());
     }
 }
 
 class DecodeProgress {
   public:
-    DecodeProgress(const char *label, uint64_t total) : progress_(label, total) {
+    DecodeProgress(const char *label, const StubArchive &archive)
+        : progress_(label, archive.location().file_size) {
         decoding = &progress_;
-        decoding_base = runtime::BytesWritten();
+        decoded = &archive;
         runtime::SetProgressStep(ProgressStep);
     }
     ~DecodeProgress() {
         runtime::SetProgressStep(nullptr);
         decoding = nullptr;
+        decoded = nullptr;
     }
 
   private:
@@ -259,30 +253,47 @@ bool SafeComponents(std::string path, std::vector<std::string> *parts,
     return true;
 }
 
-// Opens the folder `parts[0..count)` below `root`, creating what is missing and
-// following no symbolic link: `root` itself when `count` is 0, else `*below`. Returns
-// null with `why` set when it cannot.
-const platform::Folder *OpenFolders(const platform::Folder &root,
-                                    const std::vector<std::string> &parts, size_t count,
-                                    platform::Folder *below, std::string *why) {
-    const platform::Folder *at = &root;
-    for (size_t i = 0; i < count; ++i) {
-        if (!at->MakeFolder(parts[i])) {
-            *why = "cannot create the folder " + Quoted(parts[i]) + ": " + platform::LastError();
-            return nullptr;
+// The folders below the root that the last member went into, kept open: the members
+// of one folder follow one another, and each would otherwise open them all anew.
+class OpenFolders {
+  public:
+    explicit OpenFolders(const platform::Folder &root) : root_(root) {}
+
+    // The folder `parts[0..count)` below the root, created where it is missing, through
+    // no symbolic link; null with `why` set when it cannot be opened.
+    const platform::Folder *Open(const std::vector<std::string> &parts, size_t count,
+                                 std::string *why) {
+        size_t same = 0;
+        while (same < names_.size() && same < count && names_[same] == parts[same]) {
+            ++same;
         }
-        platform::Folder next;
-        if (!at->OpenFolder(parts[i], &next)) {
-            *why = Quoted(parts[i]) + (platform::LastErrorKind() == platform::ErrorKind::kLink
-                                           ? " is a symbolic link or not a folder"
-                                           : ": " + platform::LastError());
-            return nullptr;
+        names_.resize(same);
+        folders_.resize(same);
+        for (size_t i = same; i < count; ++i) {
+            const platform::Folder &at = i == 0 ? root_ : folders_[i - 1];
+            if (!at.MakeFolder(parts[i])) {
+                *why =
+                    "cannot create the folder " + Quoted(parts[i]) + ": " + platform::LastError();
+                return nullptr;
+            }
+            platform::Folder next;
+            if (!at.OpenFolder(parts[i], &next)) {
+                *why = Quoted(parts[i]) + (platform::LastErrorKind() == platform::ErrorKind::kLink
+                                               ? " is a symbolic link or not a folder"
+                                               : ": " + platform::LastError());
+                return nullptr;
+            }
+            folders_.push_back(std::move(next));
+            names_.push_back(parts[i]);
         }
-        *below = std::move(next);
-        at = below;
+        return count == 0 ? &root_ : &folders_[count - 1];
     }
-    return at;
-}
+
+  private:
+    const platform::Folder &root_;
+    std::vector<std::string> names_;
+    std::vector<platform::Folder> folders_;
+};
 
 std::string Joined(const std::vector<std::string> &parts, const char *separator) {
     std::string s;
@@ -296,7 +307,8 @@ class Extractor {
   public:
     Extractor(StubArchive &archive, const std::string &file, const platform::Folder &root,
               const std::string &folder, bool force)
-        : archive_(archive), file_(file), root_(root), folder_(folder), force_(force) {}
+        : archive_(archive), file_(file), root_(root), folder_(folder), force_(force), open_(root) {
+    }
 
     // Extracts one member; returns its faults.
     int Extract(const Member &m) {
@@ -313,16 +325,15 @@ class Extractor {
         if (m.path[0] == '/') {
             PrintWarning(name + ": extracted without its leading \"/\", below " + Quoted(folder_));
         }
-        platform::Folder below;
         if (m.method == 'd') {
-            if (OpenFolders(root_, parts, parts.size(), &below, &why) == nullptr) {
+            if (open_.Open(parts, parts.size(), &why) == nullptr) {
                 PrintError(name + ": " + why);
                 return 1;
             }
-            folders_.push_back({Joined(parts, "/"), m});
+            folders_.push_back({Joined(parts, "/"), m.access_time, m.modification_time});
             return 0;
         }
-        const platform::Folder *folder = OpenFolders(root_, parts, parts.size() - 1, &below, &why);
+        const platform::Folder *folder = open_.Open(parts, parts.size() - 1, &why);
         if (folder == nullptr) {
             PrintError(name + ": " + why);
             return 1;
@@ -334,7 +345,7 @@ class Extractor {
     // written into them.
     void StampFolders() {
         for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-            root_.SetFolderTimes(it->first, it->second.access_time, it->second.modification_time);
+            root_.SetFolderTimes(it->path, it->access_time, it->modification_time);
         }
     }
 
@@ -385,7 +396,12 @@ class Extractor {
     const std::string &folder_;
     bool force_;
     int files_ = 0;
-    std::vector<std::pair<std::string, Member>> folders_;
+    OpenFolders open_;
+    struct Stamp {
+        std::string path;
+        uint32_t access_time, modification_time;
+    };
+    std::vector<Stamp> folders_;
 };
 
 } // namespace
@@ -409,12 +425,13 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
         std::printf("archive %s%s\n", Quoted(file).c_str(),
                     archive.converted() ? " (read as --from-archive would wrap it)" : "");
     }
-    std::vector<Member> members;
-    int faults = ReadMembers(archive, file, &members);
+    WarnTrailing(archive, file);
+    int faults = 0;
     std::printf("%-6s %10s %10s %6s  %-19s  %-4s  %-5s  %s\n", "Method", "Packed", "Size", "Ratio",
                 "Time (UTC)", "CRC", "Attr", "Name");
     uint64_t packed = 0, size = 0;
-    for (const Member &m : members) {
+    Member m;
+    while (NextMember(archive, file, &m, &faults)) {
         char ratio[16] = "     -";
         if (m.method != 'd' && m.unpacked_size != 0) {
             std::snprintf(ratio, sizeof ratio, "%5.1f%%", 100.0 * m.packed_size / m.unpacked_size);
@@ -448,7 +465,7 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
         std::snprintf(ratio, sizeof ratio, " (%.1f%%)",
                       100.0 * static_cast<double>(packed) / static_cast<double>(size));
     }
-    std::printf("%zu members, %" PRIu64 " bytes, packed %" PRIu64 "%s\n", members.size(), size,
+    std::printf("%zu members, %" PRIu64 " bytes, packed %" PRIu64 "%s\n", archive.count(), size,
                 packed, ratio);
     if (at.has_checksum) {
         uint16_t stored = 0;
@@ -462,13 +479,13 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
 
 int TestArchive(const std::string &file, int32_t dos_time_offset, bool verifying) {
     StubArchive archive(file, dos_time_offset);
-    std::vector<Member> members;
-    int faults = ReadMembers(archive, file, &members);
-    if (faults == 0) {
-        faults += CheckChecksum(archive, file, members);
-    }
-    DecodeProgress progress("testing", TotalSize(members));
-    for (const Member &m : members) {
+    WarnTrailing(archive, file);
+    int faults = 0;
+    DecodeProgress progress("testing", archive);
+    uint16_t sum = 0;
+    Member m;
+    while (NextMember(archive, file, &m, &faults)) {
+        sum ^= m.crc;
         if (Refusal(file, m, "not tested") != 0) {
             ++faults;
             continue;
@@ -487,11 +504,14 @@ int TestArchive(const std::string &file, int32_t dos_time_offset, bool verifying
         }
         faults += member_faults;
     }
+    if (archive.Next(&m) == StubArchive::Step::kEnd) {
+        faults += CheckChecksum(archive, file, sum);
+    }
     if (verifying) {
         return faults;
     }
     if (faults == 0) {
-        PrintNote(file + ": " + std::to_string(members.size()) + " members tested, no faults");
+        PrintNote(file + ": " + std::to_string(archive.count()) + " members tested, no faults");
     } else {
         PrintError(file + ": " + std::to_string(faults) + (faults == 1 ? " fault" : " faults"));
     }
@@ -501,11 +521,8 @@ int TestArchive(const std::string &file, int32_t dos_time_offset, bool verifying
 int ExtractArchive(const std::string &file, const std::string &folder, bool force,
                    int32_t dos_time_offset) {
     StubArchive archive(file, dos_time_offset);
-    std::vector<Member> members;
-    int faults = ReadMembers(archive, file, &members);
-    if (faults == 0) {
-        faults += CheckChecksum(archive, file, members);
-    }
+    WarnTrailing(archive, file);
+    int faults = 0;
     platform::Folder root;
     if (!root.OpenCreating(folder)) {
         throw Failure(Quoted(folder) + ": cannot create: " + platform::LastError());
@@ -513,9 +530,15 @@ int ExtractArchive(const std::string &file, const std::string &folder, bool forc
     runtime::SetRootDirectory(&root);
     Extractor extractor(archive, file, root, folder, force);
     {
-        DecodeProgress progress("extracting", TotalSize(members));
-        for (const Member &m : members) {
+        DecodeProgress progress("extracting", archive);
+        uint16_t sum = 0;
+        Member m;
+        while (NextMember(archive, file, &m, &faults)) {
+            sum ^= m.crc;
             faults += extractor.Extract(m);
+        }
+        if (archive.Next(&m) == StubArchive::Step::kEnd) {
+            faults += CheckChecksum(archive, file, sum);
         }
     }
     extractor.StampFolders();

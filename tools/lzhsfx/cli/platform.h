@@ -67,6 +67,9 @@ extern const NativeFile kNoFile;
 NativeFile OpenForReading(const std::string &path);
 // Reads up to `size` bytes, fewer only at the end of the file.
 bool Read(NativeFile file, void *buffer, size_t size, size_t *got);
+// Reads up to `size` bytes at `offset`, fewer only at the end of the file, whatever
+// the file's position.
+bool ReadAt(NativeFile file, uint64_t offset, void *buffer, size_t size, size_t *got);
 // Writes all of `data` at `offset`.
 bool WriteAt(NativeFile file, uint64_t offset, const void *data, size_t size);
 // Writes all of `data` at the current position.
@@ -79,6 +82,10 @@ bool SetTimes(NativeFile file, uint32_t access, uint32_t modification);
 bool Close(NativeFile file);
 
 bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *data);
+// A new file for reading and writing in the folder for temporary files, which no name
+// leads to once it is open and which goes when it is closed or the program ends: the
+// tool's scratch space.
+NativeFile CreateScratch();
 bool RemoveFile(const std::string &path);
 bool IsReadable(const std::string &path);
 
