@@ -1,6 +1,6 @@
 #include "startup/run_state.h"
 
-RunState *State;
+STUB_PER_THREAD RunState *State;
 
 DWORD AutoStart;
 DWORD OverwriteSilently;
@@ -13,7 +13,7 @@ LONG DdeState;
 HWND ProgmanWindow;
 HINSTANCE ModuleInstance;
 HICON DialogIcon;
-char OutputTempPath[kOutputTempPathSize];
+STUB_PER_THREAD char OutputTempPath[kOutputTempPathSize];
 
 void AbortRun(UINT status) {
     if (State->OutputFile != 0 && State->OutputFile != INVALID_HANDLE_VALUE) {

@@ -9,20 +9,6 @@
 namespace lzhsfx {
 namespace {
 
-// A path component with its ASCII letters in lower case, double-byte characters kept.
-std::string Folded(const std::string &part) {
-    std::string s = part;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const uint8_t b = static_cast<uint8_t>(s[i]);
-        if (IsLeadByte(b)) {
-            ++i;
-        } else if (b >= 'A' && b <= 'Z') {
-            s[i] = static_cast<char>(b + ('a' - 'A'));
-        }
-    }
-    return s;
-}
-
 bool LeadsUp(const ArchiveMember &m) {
     for (const std::string &part : m.info.directory) {
         if (part == "..") {
@@ -176,6 +162,19 @@ InstallerArchive ForInstaller(const ByteSource &source, Spool &spool,
     return archive;
 }
 
+std::string FoldedName(const std::string &part) {
+    std::string s = part;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const uint8_t b = static_cast<uint8_t>(s[i]);
+        if (IsLeadByte(b)) {
+            ++i;
+        } else if (b >= 'A' && b <= 'Z') {
+            s[i] = static_cast<char>(b + ('a' - 'A'));
+        }
+    }
+    return s;
+}
+
 std::string OutsideReason(const ArchiveMember &m) {
     if (m.absolute) {
         return "its path starts at the root of the drive";
@@ -196,7 +195,7 @@ bool PathTracker::Add(const InstallerMember &entry, size_t index, PathConflict *
     }
     std::string key = m.absolute ? "/" : "";
     for (const std::string &part : m.info.directory) {
-        key += Folded(part) + '/';
+        key += FoldedName(part) + '/';
         const auto it = made_.find(key);
         if (it != made_.end() && it->second.file) {
             *conflict = {it->second.by, true};
@@ -205,7 +204,7 @@ bool PathTracker::Add(const InstallerMember &entry, size_t index, PathConflict *
         made_.insert({key, {false, index}});
     }
     if (m.method != "-lhd-") {
-        key += Folded(m.info.name) + '/';
+        key += FoldedName(m.info.name) + '/';
         const auto it = made_.find(key);
         if (it != made_.end() && !it->second.file) {
             *conflict = {it->second.by, false};

@@ -41,6 +41,10 @@ InstallerArchive ForInstaller(const ByteSource &source, Spool &spool,
                               const std::function<void(const InstallerMember &)> &visit,
                               const ReadOptions &options = {});
 
+// A name with its ASCII letters in lower case, double-byte characters kept: names as
+// Windows compares them.
+std::string FoldedName(const std::string &name);
+
 // Why the member would land outside the install folder (an absolute path or one with a
 // drive letter, which the installer honours), or empty.
 std::string OutsideReason(const ArchiveMember &member);

@@ -403,7 +403,8 @@ void CheckWritten(const OutputFile &out, size_t expected_members, const BuildOpt
         throw Failure(Quoted(options.output) +
                       ": the installer's own reader does not read back what was written");
     }
-    if (options.verify && TestArchive(out.temporary_path(), options.dos_time_offset, true) != 0) {
+    if (options.verify &&
+        TestArchive(out.temporary_path(), options.dos_time_offset, options.threads, true) != 0) {
         throw Failure(Quoted(options.output) + ": the written installer does not test clean");
     }
 }

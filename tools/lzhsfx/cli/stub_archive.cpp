@@ -4,6 +4,8 @@
 #include "stub_archive.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +16,7 @@
 #include "decode/crc.h"
 #include "decode/decoder.h"
 #include "files/text.h"
+#include "parallel.h"
 #include "platform.h"
 #include "startup/run_state.h"
 #include "win32_runtime.h"
@@ -125,6 +128,62 @@ StubArchive::~StubArchive() {
     runtime::Close(State->ArchiveFile);
     std::free(state_);
     State = nullptr;
+    for (RunState *helper : helpers_) {
+        std::free(helper);
+    }
+}
+
+void StubArchive::OnThreads(size_t count, int threads, const std::function<void(size_t)> &task) {
+    const size_t workers =
+        std::min<size_t>(count, static_cast<size_t>(lzhsfx::ThreadCount(threads)));
+    if (workers <= 1) {
+        for (size_t i = 0; i < count; ++i) {
+            task(i);
+        }
+        return;
+    }
+    while (helpers_.size() < workers - 1) {
+        RunState *helper = static_cast<RunState *>(std::calloc(1, sizeof(RunState)));
+        if (helper == nullptr) {
+            throw Failure("not enough memory");
+        }
+        std::memcpy(helper->CrcTable, state_->CrcTable, sizeof helper->CrcTable);
+        helper->ArchiveFile = HFILE_ERROR;
+        helper->OutputFile = INVALID_HANDLE_VALUE;
+        helpers_.push_back(helper);
+    }
+    std::atomic<size_t> next{0}, claimed{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;
+    auto work = [&] {
+        // This thread's run state: the archive's own on the calling thread, else a
+        // helper's, with an archive handle opened here.
+        const bool helper = State == nullptr;
+        if (helper) {
+            State = helpers_[claimed++];
+            Open();
+        }
+        for (size_t i; !failed && (i = next++) < count;) {
+            try {
+                task(i);
+            } catch (...) {
+                if (!failed.exchange(true)) {
+                    error = std::current_exception();
+                }
+            }
+        }
+        if (helper) {
+            ReleaseHeader();
+            runtime::Close(State->ArchiveFile);
+            State->ArchiveFile = HFILE_ERROR;
+            State = nullptr;
+        }
+    };
+    lzhsfx::threading::RunOnThreads(
+        workers - 1, [](void *context) { (*static_cast<decltype(work) *>(context))(); }, &work);
+    if (error) {
+        std::rethrow_exception(error);
+    }
 }
 
 void StubArchive::Open() {

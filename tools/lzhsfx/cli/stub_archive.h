@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -108,6 +109,11 @@ class StubArchive {
     // closed and the file of that name deleted, as the installer's abort path does.
     DecodeResult Decode(const Member &member, HANDLE output, const std::string &destination);
 
+    // Runs task(i) for every i below `count` on up to `threads` threads (0: one per
+    // processor), as lzhsfx::ParallelFor does; each thread has a run state and an
+    // archive handle of its own, so that the tasks may call Decode.
+    void OnThreads(size_t count, int threads, const std::function<void(size_t)> &task);
+
   private:
     void Open();
     Step NextStubMember(Member *member);
@@ -131,6 +137,8 @@ class StubArchive {
     bool started_ = false, ended_ = false;
     Step end_ = Step::kEnd;
     RunState *state_ = nullptr;
+    // The run states of the other threads of OnThreads.
+    std::vector<RunState *> helpers_;
 };
 
 } // namespace cli

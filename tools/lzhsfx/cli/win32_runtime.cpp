@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "lzh_writer.h"
 #include "stub_calls.h"
@@ -33,16 +32,18 @@ using cli::platform::NativeFile;
 // these are served from a buffer that reads the source ahead by this much.
 constexpr size_t kReadAhead = size_t{256} << 10;
 
+// The tables of handles are the thread's own: each thread that runs the stub's code
+// opens its handles itself. Their entries hold nothing that needs destroying.
 struct Source {
     bool open = false;
     const lzhsfx::ByteSource *source = nullptr;
     uint64_t position = 0;
-    std::vector<uint8_t> buffer;
-    uint64_t base = 0; // of the buffered bytes
+    uint8_t *buffer = nullptr; // kReadAhead bytes once read through
+    uint64_t base = 0;         // of the buffered bytes
     size_t filled = 0;
 };
 
-Source sources[8];
+thread_local Source sources[8];
 
 Source *SourceOf(HFILE file) {
     if (file < 1 || file > static_cast<HFILE>(sizeof sources / sizeof sources[0]) ||
@@ -75,8 +76,8 @@ struct Sink {
     size_t limit = 0;
 };
 
-Sink sinks[8];
-uint64_t bytes_written = 0;
+thread_local Sink sinks[8];
+thread_local uint64_t bytes_written = 0;
 
 HANDLE AddSink(const Sink &s) {
     for (size_t i = 0; i < sizeof sinks / sizeof sinks[0]; ++i) {
@@ -120,7 +121,7 @@ bool NativeName(LPCSTR name, std::string *native) {
 
 // ---- Abort ----------------------------------------------------------------------
 
-std::jmp_buf *abort_target = nullptr;
+thread_local std::jmp_buf *abort_target = nullptr;
 
 } // namespace
 
@@ -231,17 +232,19 @@ UINT WINAPI _lread(HFILE h, LPVOID buffer, UINT n) {
             if (at >= s->base && at - s->base < s->filled) {
                 const size_t from = static_cast<size_t>(at - s->base);
                 const size_t part = std::min(want - done, s->filled - from);
-                std::memcpy(out + done, s->buffer.data() + from, part);
+                std::memcpy(out + done, s->buffer + from, part);
                 done += part;
             } else if (want - done >= kReadAhead) {
                 s->source->Read(at, out + done, want - done);
                 done = want;
             } else {
-                s->buffer.resize(kReadAhead);
+                if (s->buffer == nullptr) {
+                    s->buffer = new uint8_t[kReadAhead];
+                }
                 s->filled = 0;
                 s->base = at;
                 s->filled = static_cast<size_t>(std::min<uint64_t>(kReadAhead, size - at));
-                s->source->Read(at, s->buffer.data(), s->filled);
+                s->source->Read(at, s->buffer, s->filled);
             }
         }
     } catch (const lzhsfx::LzhError &) {
@@ -257,6 +260,7 @@ HFILE WINAPI _lclose(HFILE h) {
     if (s == nullptr) {
         return HFILE_ERROR;
     }
+    delete[] s->buffer;
     *s = Source{};
     return 0;
 }

@@ -17,6 +17,8 @@
 
 namespace runtime {
 
+// Handles are the calling thread's: each thread that runs the stub's code opens its own.
+//
 // Serves the stub's reads (`_lread`) from `source`, which must stay valid until the
 // handle is closed, through a buffer of read-ahead; HFILE_ERROR when no handle is free.
 HFILE OpenSource(const lzhsfx::ByteSource *source);
@@ -41,7 +43,7 @@ HANDLE CaptureHandle(std::string *text, size_t limit);
 bool CloseOutput(HANDLE output);
 // Deletes a file by its Shift-JIS name like `DeleteFileA`.
 bool DeleteOutput(const std::string &name);
-// Bytes taken by `WriteFile` since the program started, on any handle.
+// Bytes taken by `WriteFile` on this thread, on any handle, since it started.
 uint64_t BytesWritten();
 
 // Relative file names of the name-taking calls resolve under this folder (the
