@@ -209,10 +209,19 @@ void SetPath(std::string directory, std::string name, bool dos_names, const Read
         folder_entry = true;
         member.quirks.push_back("a directory stored as " + member.method +
                                 " with a name ending in a separator");
+    } else if (!folder_entry && name_parts.empty() && !parts.empty() && member.packed_size == 0 &&
+               member.unpacked_size == 0) {
+        // Amiga LhA stores an empty folder so: a directory record and no file name.
+        folder_entry = true;
+        member.quirks.push_back("a directory stored as " + member.method +
+                                " with a directory record and no file name");
     }
     if (folder_entry) {
         member.method = "-lhd-";
         parts.insert(parts.end(), name_parts.begin(), name_parts.end());
+        // Unix LHa and OSK LHa store the folder the archive was made of as a directory
+        // entry without a name.
+        member.itself = parts.empty();
     } else if (!name_parts.empty()) {
         member.info.name = name_parts.back();
         name_parts.pop_back();

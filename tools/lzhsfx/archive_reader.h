@@ -34,6 +34,9 @@ struct ArchiveMember {
     uint64_t dropped_data = 0;
     // The path began with a separator: the installer takes it from the drive's root.
     bool absolute = false;
+    // A directory entry without a name: the folder the archive was made of, which the
+    // installer's folder stands for; there is nothing to make of it.
+    bool itself = false;
     // What a symbolic link points to: the Unix LHA tools store a link as a directory
     // entry named "link|target". Empty for any other member.
     std::string link_target;

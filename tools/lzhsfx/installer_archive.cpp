@@ -75,7 +75,7 @@ Rewritten Rewrite(const ByteSource &source, Spool &spool, const ArchiveMember &m
 
 // Whether the installer can read the member's header as it is stored.
 bool StoredAsTheInstallerReads(const ArchiveMember &m) {
-    return m.header_level == 2 && m.quirks.empty() && m.method != "-lh1-";
+    return m.header_level == 2 && m.quirks.empty() && m.method != "-lh1-" && !m.itself;
 }
 
 // Lays out the installer's archive in `archive.rewritten`.
@@ -133,7 +133,9 @@ InstallerArchive ForInstaller(const ByteSource &source, Spool &spool,
         entry.refusal.clear();
         Rewritten r;
         try {
-            r = Rewrite(source, spool, entry.member);
+            if (!entry.member.itself) {
+                r = Rewrite(source, spool, entry.member);
+            }
         } catch (const LzhError &e) {
             entry.refusal = e.what();
         }
@@ -143,9 +145,10 @@ InstallerArchive ForInstaller(const ByteSource &source, Spool &spool,
         }
         if (!rewriting) {
             archive.checksum ^= entry.member.crc;
-        } else if (entry.refusal.empty()) {
+        } else if (entry.refusal.empty() && !entry.member.itself) {
             layout.Add(r);
         }
+        archive.taken += entry.refusal.empty() && !entry.member.itself;
         visit(entry);
         ++archive.members;
     }
@@ -189,7 +192,7 @@ std::string OutsideReason(const ArchiveMember &m) {
 
 bool PathTracker::Add(const InstallerMember &entry, size_t index, PathConflict *conflict) {
     const ArchiveMember &m = entry.member;
-    if (!entry.refusal.empty() ||
+    if (!entry.refusal.empty() || m.itself ||
         (m.info.directory.empty() && !m.absolute && (m.info.name == "!" || m.info.name == "$"))) {
         return true; // not extracted
     }

@@ -22,7 +22,8 @@ struct InstallerMember {
 };
 
 struct InstallerArchive {
-    size_t members = 0; // all of them, the refused ones included
+    size_t members = 0; // all of them, those it leaves out included
+    size_t taken = 0;   // those the installer's archive holds
     // The installer reads the stored members, source[0, end), as they are.
     bool as_stored = false;
     // Otherwise the archive it reads: the members it can take with its own headers and
@@ -34,7 +35,8 @@ struct InstallerArchive {
 };
 
 // Reads the archive in `source` a header at a time and hands each member, with what
-// keeps the installer from taking it, to `visit`, once and in order. The headers
+// keeps the installer from taking it, to `visit`, once and in order. A directory entry
+// of the folder itself (ArchiveMember::itself) is left out, and not refused. The headers
 // written anew, and the members packed anew, go to `spool`; `rewritten` reads from
 // `source` and `spool`, which must outlive it. Throws LzhError as ArchiveWalker does.
 InstallerArchive ForInstaller(const ByteSource &source, Spool &spool,
@@ -62,7 +64,7 @@ class PathTracker {
   public:
     // Adds the member; false with `conflict` set when it conflicts with an earlier
     // one. Members the installer does not extract (refused, the notice, the
-    // directives) make nothing.
+    // directives, the folder itself) make nothing.
     bool Add(const InstallerMember &entry, size_t index, PathConflict *conflict);
 
   private:

@@ -330,6 +330,10 @@ void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
     size_t index = 0;
     const auto check = [&](const lzhsfx::InstallerMember &entry) {
         const lzhsfx::ArchiveMember &m = entry.member;
+        if (m.itself) {
+            ++index; // the install folder stands for the folder the archive was made of
+            return;
+        }
         const std::string member = Quoted(path) + ": the member " + Quoted(MemberName(m));
         if (!entry.refusal.empty()) {
             throw Failure(member + " cannot go into the installer: " + ShowShiftJis(entry.refusal));
@@ -376,10 +380,10 @@ void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
     }
     try {
         if (archive.as_stored) {
-            stream.AddRaw(source, 0, archive.end, archive.checksum, archive.members);
+            stream.AddRaw(source, 0, archive.end, archive.checksum, archive.taken);
         } else {
             stream.AddRaw(archive.rewritten, 0, archive.rewritten.size() - 1, archive.checksum,
-                          archive.members);
+                          archive.taken);
         }
     } catch (const lzhsfx::LzhError &e) {
         throw Failure(e.what());

@@ -440,6 +440,9 @@ class Extractor {
             slot.faults = 1;
             return;
         }
+        if (m.itself) {
+            return; // the destination folder stands for it
+        }
         if (!SafeComponents(m.path, &parts, &sjis, &why)) {
             PrintError(slot.name + ": not extracted: " + why);
             slot.faults = 1;
@@ -576,7 +579,7 @@ class Tester {
 
     void Prepare(Slot &slot) {
         slot.faults = Refusal(file_, slot.member, "not tested");
-        slot.decode = slot.faults == 0;
+        slot.decode = slot.faults == 0 && !slot.member.itself;
         slot.special = IsNotice(slot.member) || IsDirectives(slot.member);
     }
 
@@ -656,7 +659,10 @@ int ListArchive(const std::string &file, int32_t dos_time_offset) {
         for (const std::string &quirk : m.quirks) {
             std::printf("       header: %s\n", quirk.c_str());
         }
-        if (!m.refusal.empty()) {
+        if (m.itself) {
+            std::printf("       the folder the archive was made of: the install folder stands "
+                        "for it, nothing to make\n");
+        } else if (!m.refusal.empty()) {
             std::printf("       not for the installer: %s\n", ShowShiftJis(m.refusal).c_str());
         } else if (m.method_name == "-lh1-") {
             std::printf("       for the installer: decoded and packed anew with -lh7-\n");

@@ -90,8 +90,8 @@ StubArchive::StubArchive(const std::string &path, int32_t dos_time_offset) : pat
             rewritten_ = lzhsfx::ForInstaller(
                 *file_, spool_,
                 [&](const lzhsfx::InstallerMember &entry) {
-                    if (!entry.refusal.empty()) {
-                        refusals_.push_back({index, entry.refusal});
+                    if (!entry.refusal.empty() || entry.member.itself) {
+                        left_out_.push_back({index, entry.refusal});
                     }
                     ++index;
                 },
@@ -107,7 +107,7 @@ StubArchive::StubArchive(const std::string &path, int32_t dos_time_offset) : pat
             if (got >= 22 && IsOldHeader(start)) {
                 throw Failure(Quoted(path) + ": " + e.what());
             }
-            refusals_.clear();
+            left_out_.clear();
         }
     }
 
@@ -207,13 +207,14 @@ bool StubArchive::StoredChecksum(uint16_t *checksum) {
 namespace {
 
 // A member the stub's code never sees, from its own header.
-Member Refused(const lzhsfx::ArchiveMember &a, const std::string &refusal) {
+Member LeftOut(const lzhsfx::ArchiveMember &a, const std::string &refusal) {
     Member m;
     std::string path = a.absolute ? "/" : "";
     for (const std::string &part : a.info.directory) {
         path += part + "/";
     }
-    m.path = path + a.info.name;
+    m.path = a.itself ? "." : path + a.info.name;
+    m.itself = a.itself;
     m.method = a.method == "-lhd-" && a.link_target.empty() ? 'd' : 0;
     m.method_name = a.method;
     m.packed_size = a.packed_size;
@@ -263,8 +264,8 @@ StubArchive::Step StubArchive::Next(Member *member) {
             if (step == Step::kMember) {
                 throw Failure(Quoted(path_) + " changed while it was read");
             }
-        } else if (next_refusal_ < refusals_.size() && refusals_[next_refusal_].first == count_) {
-            *member = Refused(stored, refusals_[next_refusal_++].second);
+        } else if (next_left_out_ < left_out_.size() && left_out_[next_left_out_].first == count_) {
+            *member = LeftOut(stored, left_out_[next_left_out_++].second);
             step = Step::kMember;
         } else {
             step = NextStubMember(member);

@@ -49,6 +49,9 @@ struct Member {
     std::string refusal;
     std::vector<std::string> quirks;
     std::string comment;
+    // A directory entry of the folder the plain archive was made of: not in the
+    // installer's archive, and nothing to make.
+    bool itself = false;
 };
 
 struct DecodeResult {
@@ -128,9 +131,10 @@ class StubArchive {
     lzhsfx::InstallerArchive rewritten_;
     std::unique_ptr<lzhsfx::ArchiveWalker> stored_;
     lzhsfx::ReadOptions options_;
-    // The members the installer cannot take, by their index, with the reason.
-    std::vector<std::pair<size_t, std::string>> refusals_;
-    size_t next_refusal_ = 0;
+    // The members the rewritten archive leaves out, by their index, with the reason
+    // (none for the folder itself).
+    std::vector<std::pair<size_t, std::string>> left_out_;
+    size_t next_left_out_ = 0;
     uint64_t trailing_ = 0;
     size_t count_ = 0;
     uint64_t at_ = 0; // the next header the stub reads
