@@ -244,15 +244,32 @@ class RoundTrip(ToolTest):
 
     def test_incompressible_and_empty_files_are_stored(self):
         root = self.sample_tree()
+        # Files from 4 MiB on are packed as they are read and written as they are packed;
+        # one that does not shrink is then copied over what was packed, and the member
+        # after it follows its stored data.
+        noise = random.Random(8).randbytes(5 << 20)
+        self.write("in/payload/large/noise.bin", noise)
+        self.write("in/payload/large/z.txt", b"after the large file")
+        text = text_like((4 << 20) + 12345, 5)
+        self.write("in/payload/large/text.txt", text)
         out = self.tmp / "setup.exe"
         self.build(out, root)
-        by_name = {m["name"]: m for m in members_of(archive_part(out.read_bytes()))}
+        members = members_of(archive_part(out.read_bytes()))
+        by_name = {m["name"]: m for m in members}
         self.assertEqual(by_name[b"noise.bin"]["method"], b"-lh0-")
         self.assertEqual(by_name[b"empty.bin"]["method"], b"-lh0-")
         self.assertEqual(by_name[b"empty.bin"]["packed"], 0)
         self.assertEqual(by_name[b"text65536.txt"]["method"], b"-lh7-")
         self.assertEqual(by_name[b"text65537.txt"]["crc"],
                          crc16((root / "text65537.txt").read_bytes()))
+        large = [m for m in members if m["dir"] == b"payload\xfflarge\xff" and m["name"]]
+        self.assertEqual([(m["name"], m["method"], m["packed"], m["crc"]) for m in large],
+                         [(b"noise.bin", b"-lh0-", len(noise), crc16(noise)),
+                          (b"text.txt", b"-lh7-", large[1]["packed"], crc16(text)),
+                          (b"z.txt", b"-lh0-", 20, crc16(b"after the large file"))])
+        self.assertEqual(large[0]["data"] + len(noise), large[1]["header"])
+        self.assertLess(large[1]["packed"], len(text) // 2)
+        self.assertEqual(lzhsfx("test", out).returncode, 0)
 
     def test_lhasa_extracts_what_the_tool_extracts(self):
         root = self.sample_tree()

@@ -75,6 +75,8 @@ bool WriteAt(NativeFile file, uint64_t offset, const void *data, size_t size);
 // Writes all of `data` at the current position.
 bool Write(NativeFile file, const void *data, size_t size);
 bool Seek(NativeFile file, uint64_t position);
+// Cuts or extends the file to `size` bytes.
+bool Truncate(NativeFile file, uint64_t size);
 bool Tell(NativeFile file, uint64_t *position);
 bool Size(NativeFile file, uint64_t *size);
 // Gives the file its times, in Unix seconds.

@@ -258,6 +258,10 @@ bool Seek(NativeFile file, uint64_t position) {
     return lseek(file, static_cast<off_t>(position), SEEK_SET) >= 0;
 }
 
+bool Truncate(NativeFile file, uint64_t size) {
+    return ftruncate(file, static_cast<off_t>(size)) == 0;
+}
+
 bool Tell(NativeFile file, uint64_t *position) {
     const off_t at = lseek(file, 0, SEEK_CUR);
     *position = at < 0 ? 0 : static_cast<uint64_t>(at);

@@ -425,6 +425,12 @@ bool Seek(NativeFile file, uint64_t position) {
     return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
 }
 
+bool Truncate(NativeFile file, uint64_t size) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(file) != 0;
+}
+
 bool Tell(NativeFile file, uint64_t *position) {
     LARGE_INTEGER zero, at;
     zero.QuadPart = 0;
