@@ -430,7 +430,7 @@ class Extractor {
         return false;
     }
 
-    // Everything up to decoding: the checks, the folders, the output file.
+    // Everything up to decoding, in order: the checks and the folders.
     void Prepare(Slot &slot) {
         const Member &m = slot.member;
         std::vector<std::string> parts, sjis;
@@ -468,6 +468,19 @@ class Extractor {
             return;
         }
         slot.leaf = parts.back();
+        std::string key;
+        for (const std::string &part : sjis) {
+            key += lzhsfx::FoldedName(part) + '/';
+        }
+        batch_files_.insert(key);
+        // The stub names the file in its messages and deletes it after an abort.
+        slot.destination = Joined(sjis, "/");
+        slot.decode = true;
+    }
+
+    // Creates the file (no member of the batch before it makes one of its name), decodes
+    // into it, gives it its times and closes it; a file with a fault goes.
+    void Decode(Slot &slot) {
         slot.file = slot.folder->NewFile(slot.leaf, force_);
         if (slot.file == platform::kNoFile) {
             const platform::ErrorKind kind = platform::LastErrorKind();
@@ -479,18 +492,6 @@ class Extractor {
             slot.faults = 1;
             return;
         }
-        std::string key;
-        for (const std::string &part : sjis) {
-            key += lzhsfx::FoldedName(part) + '/';
-        }
-        batch_files_.insert(key);
-        // The stub names the file in its messages and deletes it after an abort.
-        slot.destination = Joined(sjis, "/");
-        slot.decode = true;
-    }
-
-    // Decodes into the file, gives it its times and closes it; a file with a fault goes.
-    void Decode(Slot &slot) {
         const HANDLE output = runtime::HandleForFile(slot.file);
         slot.result = archive_.Decode(slot.member, output, slot.destination);
         if (!slot.result.completed) {
@@ -510,7 +511,7 @@ class Extractor {
     }
 
     int Finish(Slot &slot) {
-        if (!slot.decode) {
+        if (!slot.decode || slot.file == platform::kNoFile) {
             return 0;
         }
         int faults = CheckDecoded(file_, slot.member, slot.result);
