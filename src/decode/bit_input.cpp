@@ -14,7 +14,7 @@
 #include "archive/errors.h"
 #include "startup/run_state.h"
 
-WideBits InputBits;
+STUB_PER_THREAD WideBits InputBits;
 
 int ReadInputByte(HFILE archive, DWORD wanted) {
     RunState *s = State;

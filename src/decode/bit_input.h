@@ -13,6 +13,8 @@
 
 #include <stddef.h>
 
+#include "startup/run_state.h"
+
 // The next packed byte (0 to 255), or -1 when reading the archive failed. `wanted`
 // counts the member's unread packed bytes, the one asked for included; an empty
 // buffer (`InputIndex` 16384 or more) is refilled with at most that many.
@@ -37,7 +39,7 @@ struct WideBits {
 };
 
 // The bit reader of the current member, set up by `StartBits`.
-extern WideBits InputBits;
+extern STUB_PER_THREAD WideBits InputBits;
 
 // Starts the bit stream of the member whose `PackedLeft` bytes follow `InputIndex`.
 void StartBits();

@@ -2,7 +2,7 @@
 
 #include "startup/silent.h"
 
-RunState *State;
+STUB_PER_THREAD RunState *State;
 
 DWORD AutoStart;
 DWORD OverwriteSilently;
@@ -15,7 +15,7 @@ LONG DdeState;
 HWND ProgmanWindow;
 HINSTANCE ModuleInstance;
 HICON DialogIcon;
-char OutputTempPath[kOutputTempPathSize];
+STUB_PER_THREAD char OutputTempPath[kOutputTempPathSize];
 
 void AbortRun() {
     if (State->OutputFile != 0 && State->OutputFile != INVALID_HANDLE_VALUE) {

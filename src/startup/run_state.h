@@ -8,6 +8,12 @@
 #include <stddef.h>
 #include <windows.h>
 
+// The program has one thread. The lzhsfx tool runs the header reader and the decoder
+// on several, each over a run state of its own, and defines this as thread_local.
+#ifndef STUB_PER_THREAD
+#define STUB_PER_THREAD
+#endif
+
 // Sizes of the fixed text buffers, terminator included.
 enum {
     kWindowTitleSize = 41,
@@ -139,7 +145,7 @@ static_assert(offsetof(RunState, DirectiveText) == 98882, "run state layout");
 static_assert(offsetof(RunState, GroupName) == 104930, "run state layout");
 #endif
 
-extern RunState *State;
+extern STUB_PER_THREAD RunState *State;
 
 // Option flags, 0 or 1 once start-up has resolved them.
 extern DWORD AutoStart;
@@ -159,7 +165,7 @@ extern HICON DialogIcon;
 // `DestinationPath`, or `DestinationPath` itself when that name was free; empty when
 // there is none. Room for the folder of `DestinationPath` and an 8.3 name.
 enum { kOutputTempPathSize = kDestinationPathSize + 16 };
-extern char OutputTempPath[kOutputTempPathSize];
+extern STUB_PER_THREAD char OutputTempPath[kOutputTempPathSize];
 
 // Ends the run from inside decoding: closes the output file being written and
 // deletes it (`OutputTempPath`), closes the archive, and ends the process with

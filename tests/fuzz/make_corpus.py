@@ -229,6 +229,12 @@ def main():
         L0(b"../up.txt", b"up")))
     write("foreign_archive", "lh1", lzh_craft.archive(
         lh1_encoder.level0_member(b"old.txt", small), L0(b"new.txt", b"stored")))
+    write("foreign_archive", "lh1_level2", lzh_craft.archive(
+        L2(lh1_encoder.encode(small), name=b"old.txt", method=b"-lh1-", unpacked=len(small),
+           crc=crc16(small), os_id=b"m"), L2(b"stored", name=b"new.txt", os_id=b"m")))
+    write("foreign_archive", "folders_without_names", lzh_craft.archive(
+        L1(b"", records=[(0x02, b"Empty\xff")], os_id=b"A"),
+        L0(b"", method=b"-lhd-", attribute=0x10), L0(b"a.txt", b"first")))
     return 0
 
 

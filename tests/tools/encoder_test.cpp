@@ -79,6 +79,39 @@ TEST(EncoderTest, RoundTripsSeveralMebibytesAcrossSegmentsAndThreads) {
     EXPECT_LT(one.size(), data.size() / 2);
 }
 
+TEST(EncoderTest, StreamsInRoundsOfSegmentsWithTheSameBytesForAnyThreadCount) {
+    // Ten segments and a half, so that one thread takes three rounds of four and three
+    // threads one of ten; text repeated across every segment boundary, where a match
+    // reaches into the next segment and starts in the dictionary before it.
+    std::vector<uint8_t> data = BinaryLike(11 * 1000000, 21);
+    data.resize(10 * 1048576 + 524288);
+    const std::vector<uint8_t> text = TextLike(3000, 22);
+    for (size_t boundary = 1048576; boundary < data.size(); boundary += 1048576) {
+        std::copy(text.begin(), text.end(), data.begin() + boundary - 1500);
+        std::copy(text.begin(), text.end(), data.begin() + boundary - 40000);
+    }
+    const std::vector<uint8_t> one = Compress(Method::kLh7, data.data(), data.size(), 1, 1);
+    EXPECT_TRUE(Compress(Method::kLh7, data.data(), data.size(), 1, 3) == one);
+    std::vector<uint8_t> streamed;
+    size_t largest_window = 0;
+    lzhsfx::CompressStream(
+        Method::kLh7, data.size(),
+        [&](uint64_t offset, uint8_t *out, size_t n) {
+            ASSERT_LE(offset + n, data.size());
+            largest_window = std::max(largest_window, n);
+            std::copy(data.begin() + static_cast<std::ptrdiff_t>(offset),
+                      data.begin() + static_cast<std::ptrdiff_t>(offset + n), out);
+        },
+        [&](const uint8_t *bytes, size_t n) { streamed.insert(streamed.end(), bytes, bytes + n); },
+        1, 2);
+    EXPECT_TRUE(streamed == one);
+    // Eight segments, the dictionary before them and the bytes a match may reach past.
+    EXPECT_LE(largest_window, 8 * 1048576 + 65536 + 256);
+    const DecodeReport report = ReferenceDecode('7', one, data.size());
+    ASSERT_EQ(report.error, "");
+    EXPECT_TRUE(report.output == data);
+}
+
 TEST(EncoderTest, NeverCopiesFromBeyondTheMethodsDictionary) {
     // A repeat 9000 bytes back is out of reach for -lh5- (8 KiB) only.
     const std::vector<uint8_t> near = RepeatAt(9000, 3000);

@@ -60,6 +60,34 @@ uint16_t HeaderCrc(std::vector<uint8_t> header, size_t crc_at) {
     return lzhsfx::Crc16(header.data(), header.size());
 }
 
+// An archive as the installer gets it: every member with its refusal, and the bytes the
+// installer reads (the stored members with an end mark, or the rewritten archive).
+struct Installed {
+    std::vector<lzhsfx::InstallerMember> members;
+    bool as_stored = false;
+    uint16_t checksum = 0;
+    std::vector<uint8_t> bytes;
+};
+
+Installed ForInstaller(const std::vector<uint8_t> &archive) {
+    const lzhsfx::MemorySource source(archive.data(), archive.size());
+    lzhsfx::MemorySpool spool;
+    Installed r;
+    const lzhsfx::InstallerArchive a = lzhsfx::ForInstaller(
+        source, spool, [&](const lzhsfx::InstallerMember &m) { r.members.push_back(m); });
+    EXPECT_EQ(a.members, r.members.size());
+    r.as_stored = a.as_stored;
+    r.checksum = a.checksum;
+    const lzhsfx::ByteSource &bytes =
+        a.as_stored ? static_cast<const lzhsfx::ByteSource &>(source) : a.rewritten;
+    lzhsfx::CopyOut(bytes, 0, a.as_stored ? a.end : a.rewritten.size(),
+                    [&](const uint8_t *p, size_t n) { r.bytes.insert(r.bytes.end(), p, p + n); });
+    if (a.as_stored) {
+        r.bytes.push_back(0);
+    }
+    return r;
+}
+
 TEST(LzhWriterTest, WritesTheLevel2HeaderFieldByField) {
     MemberInfo info = File("readme.txt", {"doc"});
     info.attribute = 0x21;
@@ -380,9 +408,9 @@ TEST(ArchiveReaderTest, ReadsLevel1HeadersWhosePackedSizeIncludesTheirRecords) {
     EXPECT_EQ(m[0].info.name, "F\x83\x5C.TXT"); // 0x5C after a lead byte is no separator
     EXPECT_EQ(m[0].info.time, 0x6553F200u);     // the Unix time record wins
 
-    LzhWriter writer;
-    lzhsfx::AddArchiveMember(writer, m[0], a.data());
-    const std::vector<uint8_t> b = writer.Finish();
+    const Installed installed = ForInstaller(a);
+    EXPECT_FALSE(installed.as_stored);
+    const std::vector<uint8_t> &b = installed.bytes;
     const std::vector<lzhsfx::ArchiveMember> again = lzhsfx::ReadArchive(b.data(), b.size());
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].header_level, 2);
@@ -440,11 +468,10 @@ TEST(ArchiveReaderTest, RefusesDamagedHeaders) {
     old.push_back(0);
     EXPECT_THROW(lzhsfx::ReadArchive(old.data(), old.size()), LzhError);
 
-    LzhWriter target;
     lzhsfx::ArchiveMember lzs;
     lzs.method = "-lzs-";
     lzs.info = File("old");
-    EXPECT_THROW(lzhsfx::AddArchiveMember(target, lzs, good.data()), LzhError);
+    EXPECT_THROW(lzhsfx::InstallerHeader(lzs), LzhError);
 }
 
 // Gives the first header of `a` a new size field and the CRC the stub would check over
@@ -486,33 +513,6 @@ TEST(ArchiveReaderTest, ReadsAHeaderSizeTwoShortOfItsRecordsAndNoOtherMismatch) 
     EXPECT_TRUE(padded[0].quirks.empty());
 }
 
-TEST(ArchiveReaderTest, ADecodedMemberIsPackedAgainAndChecked) {
-    LzhWriter source;
-    const std::vector<uint8_t> data = TextLike(30000, 13);
-    source.AddFile(File("old.txt", {"docs"}), data.data(), data.size(), Method::kLh5);
-    const std::vector<uint8_t> a = source.Finish();
-    const lzhsfx::ArchiveMember member = lzhsfx::ReadArchive(a.data(), a.size())[0];
-
-    LzhWriter writer;
-    const lzhsfx::MemberResult r = lzhsfx::AddDecodedMember(writer, member, data, Method::kLh7);
-    EXPECT_EQ(r.method, '7');
-    const std::vector<uint8_t> b = writer.Finish();
-    const lzhsfx::ArchiveMember again = lzhsfx::ReadArchive(b.data(), b.size())[0];
-    EXPECT_EQ(again.info.directory, member.info.directory);
-    EXPECT_EQ(again.info.name, "old.txt");
-    EXPECT_EQ(again.crc, member.crc);
-    const std::vector<uint8_t> packed(
-        b.begin() + static_cast<std::ptrdiff_t>(again.data_offset),
-        b.begin() + static_cast<std::ptrdiff_t>(again.data_offset + again.packed_size));
-    EXPECT_EQ(ReferenceDecode('7', packed, data.size()).output, data);
-
-    std::vector<uint8_t> wrong = data;
-    wrong[100] ^= 1;
-    EXPECT_THROW(lzhsfx::AddDecodedMember(writer, member, wrong), LzhError);
-    wrong.resize(data.size() - 1);
-    EXPECT_THROW(lzhsfx::AddDecodedMember(writer, member, wrong), LzhError);
-}
-
 TEST(InstallerArchiveTest, FindsPathsThroughFilesWithoutRegardToAsciiCase) {
     const auto entry = [](const std::string &name, std::vector<std::string> directory,
                           bool folder = false) {
@@ -521,25 +521,33 @@ TEST(InstallerArchiveTest, FindsPathsThroughFilesWithoutRegardToAsciiCase) {
         e.member.method = folder ? "-lhd-" : "-lh0-";
         return e;
     };
+    // The index of the first member that conflicts with an earlier one, or -1.
     lzhsfx::PathConflict c;
+    const auto first_conflict = [&](const std::vector<lzhsfx::InstallerMember> &members) {
+        lzhsfx::PathTracker paths;
+        for (size_t i = 0; i < members.size(); ++i) {
+            if (!paths.Add(members[i], i, &c)) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
     // Shift-JIS "ア" and "ャ" differ only in a trail byte that is an ASCII letter's.
-    EXPECT_FALSE(lzhsfx::FindPathConflict({entry("\x83\x41", {}), entry("x", {"\x83\x61"}),
-                                           entry("y", {"Docs"}), entry("z", {"docs"}),
-                                           entry("", {"Docs", "sub"}, true)},
-                                          &c));
-    ASSERT_TRUE(lzhsfx::FindPathConflict(
-        {entry("x", {}), entry("Readme", {"Docs"}), entry("in.txt", {"DOCS", "readme"})}, &c));
-    EXPECT_EQ(c.member, 2u);
+    EXPECT_EQ(first_conflict({entry("\x83\x41", {}), entry("x", {"\x83\x61"}), entry("y", {"Docs"}),
+                              entry("z", {"docs"}), entry("", {"Docs", "sub"}, true)}),
+              -1);
+    EXPECT_EQ(first_conflict(
+                  {entry("x", {}), entry("Readme", {"Docs"}), entry("in.txt", {"DOCS", "readme"})}),
+              2);
     EXPECT_EQ(c.earlier, 1u);
     EXPECT_TRUE(c.through_file);
-    ASSERT_TRUE(lzhsfx::FindPathConflict({entry("", {"a", "b"}, true), entry("B", {"A"})}, &c));
-    EXPECT_EQ(c.member, 1u);
+    EXPECT_EQ(first_conflict({entry("", {"a", "b"}, true), entry("B", {"A"})}), 1);
     EXPECT_FALSE(c.through_file);
     // A member left out, and the notice, make nothing.
     std::vector<lzhsfx::InstallerMember> members = {entry("a", {}), entry("!", {}),
                                                     entry("x", {"a"}), entry("y", {"!"})};
     members[0].refusal = "left out";
-    EXPECT_FALSE(lzhsfx::FindPathConflict(members, &c));
+    EXPECT_EQ(first_conflict(members), -1);
 }
 
 TEST(LzhWriterTest, WritesAnAbsolutePathWithALeadingSeparator) {
@@ -688,9 +696,7 @@ TEST(LhaPeerTest, ALevel1ArchiveOfJlhaRewrittenToLevel2Extracts) {
     EXPECT_EQ(members[0].method, "-lh5-");
     EXPECT_EQ(members[0].info.directory, (std::vector<std::string>{"docs"}));
     EXPECT_EQ(members[0].info.name, "read.txt");
-    LzhWriter writer;
-    lzhsfx::AddArchiveMember(writer, members[0], old.data());
-    tooltest::WriteBytes(dir / "new.lzh", writer.Finish());
+    tooltest::WriteBytes(dir / "new.lzh", ForInstaller(old).bytes);
     CheckWithPeers(dir, dir / "new.lzh", {{"docs/read.txt", text}});
 }
 

@@ -245,15 +245,32 @@ class RoundTrip(ToolTest):
 
     def test_incompressible_and_empty_files_are_stored(self):
         root = self.sample_tree()
+        # Files from 4 MiB on are packed as they are read and written as they are packed;
+        # one that does not shrink is then copied over what was packed, and the member
+        # after it follows its stored data.
+        noise = random.Random(8).randbytes(5 << 20)
+        self.write("in/payload/large/noise.bin", noise)
+        self.write("in/payload/large/z.txt", b"after the large file")
+        text = text_like((4 << 20) + 12345, 5)
+        self.write("in/payload/large/text.txt", text)
         out = self.tmp / "setup.exe"
         self.build(out, root)
-        by_name = {m["name"]: m for m in members_of(archive_part(out.read_bytes()))}
+        members = members_of(archive_part(out.read_bytes()))
+        by_name = {m["name"]: m for m in members}
         self.assertEqual(by_name[b"noise.bin"]["method"], b"-lh0-")
         self.assertEqual(by_name[b"empty.bin"]["method"], b"-lh0-")
         self.assertEqual(by_name[b"empty.bin"]["packed"], 0)
         self.assertEqual(by_name[b"text65536.txt"]["method"], b"-lh7-")
         self.assertEqual(by_name[b"text65537.txt"]["crc"],
                          crc16((root / "text65537.txt").read_bytes()))
+        large = [m for m in members if m["dir"] == b"payload\xfflarge\xff" and m["name"]]
+        self.assertEqual([(m["name"], m["method"], m["packed"], m["crc"]) for m in large],
+                         [(b"noise.bin", b"-lh0-", len(noise), crc16(noise)),
+                          (b"text.txt", b"-lh7-", large[1]["packed"], crc16(text)),
+                          (b"z.txt", b"-lh0-", 20, crc16(b"after the large file"))])
+        self.assertEqual(large[0]["data"] + len(noise), large[1]["header"])
+        self.assertLess(large[1]["packed"], len(text) // 2)
+        self.assertEqual(lzhsfx("test", out).returncode, 0)
 
     def test_lhasa_extracts_what_the_tool_extracts(self):
         root = self.sample_tree()
@@ -574,6 +591,79 @@ class ForeignArchives(ToolTest):
                 self.assert_refused(self.build(out, "--from-archive", archive, ok=False),
                                     '"old.bin" cannot go into the installer', reason, out=out)
                 self.assert_refused(lzhsfx("test", archive), '"old.bin": not tested', reason)
+
+    def test_lh1_members_of_level2_headers_are_packed_anew_as_at_the_other_levels(self):
+        # OS-9/68k LHa, MacLHA and MorphOS LhA write -lh1- members with level-2 headers.
+        text = b"".join(b"line %d of a Macintosh text\r" % (i * 7 % 500) for i in range(3000))
+        packed = lh1_encoder.encode(text)
+        cases = {
+            # Every other header as the installer reads it, so nothing but the method would
+            # have it rewritten.
+            "mac": [lzh_craft.level2(packed, name=b"old.txt", directory=b"docs\xff",
+                                     method=b"-lh1-", unpacked=len(text), crc=crc16(text),
+                                     os_id=b"m"),
+                    lzh_craft.level2(b"stored", name=b"new.txt", os_id=b"m")],
+            "os9": [lzh_craft.level2(packed, name=b"old.txt", directory=b"docs\xff",
+                                     method=b"-lh1-", unpacked=len(text), crc=crc16(text),
+                                     os_id=b"K", common=False, size_error=-2)],
+        }
+        for label, members in cases.items():
+            with self.subTest(label):
+                archive = self.craft(f"{label}.lzh", *members)
+                self.assert_read_as_lhasa_reads(archive)
+                self.assertEqual((self.tmp / f"{label}.installer" / "docs" / "old.txt")
+                                 .read_bytes(), text)
+                setup = (self.tmp / f"{label}.exe").read_bytes()
+                self.assertEqual([(m["name"], m["method"], m["crc"])
+                                  for m in members_of(archive_part(setup))][0],
+                                 (b"old.txt", b"-lh7-", crc16(text)))
+
+    def test_folders_stored_without_a_name(self):
+        # Amiga LhA: an empty folder as a level-1 -lh0- member with no data, an empty file name
+        # and a directory record; Unix LHa 1.14 and OSK LHa: the archived folder itself as a
+        # level-0 -lhd- member with an empty name. lhasa stops at either and extracts nothing
+        # (jlha and unar make a file of the first); the tool makes the folder of the first,
+        # nothing of the second, and reads on.
+        cases = {
+            "amiga": ([lzh_craft.level1(b"", records=[(0x02, b"Empty\xff")], os_id=b"A"),
+                       lzh_craft.level1(b"x.txt", b"data", records=[(0x02, b"Full\xff")],
+                                        os_id=b"A")],
+                      ({"Full/x.txt": (b"data", TIME)}, {"Empty", "Full"}),
+                      "header: a directory stored as -lh0- with a directory record and no file "
+                      "name"),
+            "unix": ([lzh_craft.level0(b"", method=b"-lhd-", attribute=0x10),
+                      lzh_craft.level0(b"a.txt", b"first"),
+                      lzh_craft.level0(b"sub/b.txt", b"second")],
+                     ({"a.txt": (b"first", TIME), "sub/b.txt": (b"second", TIME)}, {"sub"}),
+                     "the folder the archive was made of: the install folder stands for it, "
+                     "nothing to make"),
+        }
+        for label, (members, expected, note) in cases.items():
+            with self.subTest(label):
+                archive = self.craft(f"{label}.lzh", *members)
+                self.assertEqual(self.lhasa_tree(archive), ({}, set()))
+                self.assertEqual(run("lhasa", "t", archive).returncode, 0)
+                r = lzhsfx("test", archive)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                listing = lzhsfx("list", archive)
+                self.assertEqual(listing.returncode, 0)
+                self.assertIn(note, listing.stdout.decode())
+                self.assertEqual(self.extracted(archive, f"{label}.tool"), expected)
+                setup = self.tmp / f"{label}.exe"
+                self.build(setup, "--from-archive", archive)
+                self.assertEqual(lzhsfx("test", setup).returncode, 0)
+                self.assertEqual(self.extracted(setup, f"{label}.installer"), expected)
+                self.assert_peers_pass_archive_part(setup)
+                self.assertEqual(len(members_of(archive_part(setup.read_bytes()))),
+                                 len(members) - (label == "unix"))
+        # jlha stores the folder "." as a level-2 directory entry named "/".
+        self.write("dot/in.txt", "inside")
+        made = self.tmp / "dot.lzh"
+        self.assertEqual(run("jlha", "co5", made, ".", cwd=self.tmp / "dot", env=JAPANESE)
+                         .returncode, 0)
+        self.assertIn("nothing to make", lzhsfx("list", made).stdout.decode())
+        self.assertEqual(self.extracted(made, "dot.tool")[0], {"in.txt": (b"inside", TIME)})
+        self.build(self.tmp / "dot.exe", "--from-archive", made)
 
     def test_macbinary_members_keep_their_bytes_as_lhasa_does(self):
         wrapped = lzh_craft.macbinary(b"Read Me", b"A Macintosh text\r", b"resource fork")

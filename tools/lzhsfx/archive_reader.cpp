@@ -12,6 +12,7 @@
 #include "archive_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "crc16.h"
 
@@ -20,7 +21,7 @@ namespace {
 
 constexpr uint8_t kSeparator = 0xFF;
 
-[[noreturn]] void Fail(size_t offset, const std::string &what) {
+[[noreturn]] void Fail(uint64_t offset, const std::string &what) {
     throw LzhError("archive: " + what + " in the header at offset " + std::to_string(offset));
 }
 
@@ -98,107 +99,15 @@ uint32_t DosTimeToUnix(uint32_t dos, int32_t offset) {
     return static_cast<uint32_t>(std::min<int64_t>(std::max<int64_t>(t, 0), UINT32_MAX));
 }
 
-// What the extended records of a header say.
-struct Records {
-    bool has_name = false, has_directory = false, has_crc = false;
-    std::string name, directory;
-    size_t crc_offset = 0; // of the header CRC within the header
-    uint16_t header_crc = 0;
-    bool has_attribute = false;
-    uint8_t attribute = 0;
-    bool has_unix_time = false;
-    uint32_t unix_time = 0;
-    bool has_windows_times = false;
-    FileTimes windows_times;
-    bool has_sizes64 = false;
-    uint64_t packed64 = 0, unpacked64 = 0;
-};
-
 size_t GetSize(const uint8_t *p, size_t width) {
     return width == 2 ? Get16(p) : Get32(p);
 }
 
-// Reads the chain of extended records that starts with the size field at `at` and
-// whose records lie in data[at + width, limit); `width` is the size fields' width, 2
-// or 4 (level 3). Returns the offset after the chain's last record. `header` is where
-// the header starts, for CRC offsets and messages.
-size_t ReadRecords(const uint8_t *data, size_t header, size_t at, size_t limit, size_t width,
-                   Records &records) {
-    size_t next_size = GetSize(data + at, width);
-    size_t pos = at + width;
-    while (next_size != 0) {
-        if (next_size < 1 + width || next_size > limit - pos) {
-            Fail(header, "an extended record that does not fit");
-        }
-        const uint8_t *record = data + pos;
-        const size_t length = next_size - 1 - width; // data bytes after the type
-        const std::string bytes(reinterpret_cast<const char *>(record + 1), length);
-        switch (record[0]) {
-        case 0x00:
-            if (length >= 2) {
-                records.has_crc = true;
-                records.crc_offset = pos + 1 - header;
-                records.header_crc = static_cast<uint16_t>(Get16(record + 1));
-            }
-            break;
-        case 0x01:
-            records.has_name = true;
-            records.name = bytes;
-            break;
-        case 0x02:
-            records.has_directory = true;
-            records.directory = bytes;
-            break;
-        case 0x40:
-            if (length >= 1) {
-                records.has_attribute = true;
-                records.attribute = record[1];
-            }
-            break;
-        case 0x41:
-            if (length >= 24) {
-                records.has_windows_times = true;
-                records.windows_times = {Get64(record + 1), Get64(record + 9), Get64(record + 17)};
-            }
-            break;
-        case 0x42:
-            if (length >= 16) {
-                records.has_sizes64 = true;
-                records.packed64 = Get64(record + 1);
-                records.unpacked64 = Get64(record + 9);
-            }
-            break;
-        case 0x54:
-            if (length >= 4) {
-                records.has_unix_time = true;
-                records.unix_time = Get32(record + 1);
-            }
-            break;
-        default:
-            break;
-        }
-        next_size = GetSize(record + next_size - width, width);
-        pos += length + 1 + width;
-    }
-    return pos;
-}
-
-// Checks the header CRC of the header data[pos, end), when it has one.
-void CheckHeaderCrc(const uint8_t *data, size_t pos, size_t end, const Records &records,
-                    ArchiveMember &member) {
-    if (!records.has_crc) {
-        member.quirks.push_back("no header CRC");
-        return;
-    }
-    if (records.crc_offset + 2 > end - pos) {
-        Fail(pos, "a header CRC outside the header");
-    }
-    std::vector<uint8_t> copy(data + pos, data + end);
-    copy[records.crc_offset] = copy[records.crc_offset + 1] = 0;
-    if (Crc16(copy.data(), copy.size()) != records.header_crc) {
-        Fail(pos, "a header CRC mismatch");
-    }
-}
+// Headers are read in blocks of this size, so that the walk over small members takes
+// one read for many headers.
+constexpr size_t kReadBlock = 16384;
+// The largest level-3 header taken: real ones are a few hundred bytes.
+constexpr uint64_t kMaxLevel3Header = uint64_t{1} << 20;
 
 std::string Plural(uint64_t n, const char *unit) {
     return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
@@ -300,10 +209,19 @@ void SetPath(std::string directory, std::string name, bool dos_names, const Read
         folder_entry = true;
         member.quirks.push_back("a directory stored as " + member.method +
                                 " with a name ending in a separator");
+    } else if (!folder_entry && name_parts.empty() && !parts.empty() && member.packed_size == 0 &&
+               member.unpacked_size == 0) {
+        // Amiga LhA stores an empty folder so: a directory record and no file name.
+        folder_entry = true;
+        member.quirks.push_back("a directory stored as " + member.method +
+                                " with a directory record and no file name");
     }
     if (folder_entry) {
         member.method = "-lhd-";
         parts.insert(parts.end(), name_parts.begin(), name_parts.end());
+        // Unix LHa and OSK LHa store the folder the archive was made of as a directory
+        // entry without a name.
+        member.itself = parts.empty();
     } else if (!name_parts.empty()) {
         member.info.name = name_parts.back();
         name_parts.pop_back();
@@ -312,14 +230,139 @@ void SetPath(std::string directory, std::string name, bool dos_names, const Read
     member.info.directory = parts;
 }
 
+} // namespace
+
+// What the extended records of a header say.
+struct ArchiveWalker::Records {
+    bool has_name = false, has_directory = false, has_crc = false;
+    std::string name, directory;
+    uint64_t crc_offset = 0; // of the header CRC within the header
+    uint16_t header_crc = 0;
+    bool has_attribute = false;
+    uint8_t attribute = 0;
+    bool has_unix_time = false;
+    uint32_t unix_time = 0;
+    bool has_windows_times = false;
+    FileTimes windows_times;
+    bool has_sizes64 = false;
+    uint64_t packed64 = 0, unpacked64 = 0;
+};
+
+ArchiveWalker::ArchiveWalker(const ByteSource &source, const ReadOptions &options)
+    : source_(source), options_(options) {}
+
+const uint8_t *ArchiveWalker::Bytes(uint64_t offset, size_t n) {
+    if (offset < base_ || offset - base_ > filled_ || n > filled_ - (offset - base_)) {
+        const uint64_t left = source_.size() - offset;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(std::max(n, kReadBlock), left));
+        if (buffer_.size() < want) {
+            buffer_.resize(want);
+        }
+        filled_ = 0;
+        source_.Read(offset, buffer_.data(), want);
+        base_ = offset;
+        filled_ = want;
+    }
+    return buffer_.data() + (offset - base_);
+}
+
+// Reads the chain of extended records that starts with the size field at `at` and
+// whose records lie in [at + width, limit); `width` is the size fields' width, 2 or 4
+// (level 3). Returns the offset after the chain's last record. `header` is where the
+// header starts, for CRC offsets and messages.
+uint64_t ArchiveWalker::ReadRecords(uint64_t header, uint64_t at, uint64_t limit, size_t width,
+                                    Records &records) {
+    size_t next_size = GetSize(Bytes(at, width), width);
+    uint64_t pos = at + width;
+    while (next_size != 0) {
+        if (next_size < 1 + width || next_size > limit - pos) {
+            Fail(header, "an extended record that does not fit");
+        }
+        const uint8_t *record = Bytes(pos, next_size);
+        const size_t length = next_size - 1 - width; // data bytes after the type
+        const std::string bytes(reinterpret_cast<const char *>(record + 1), length);
+        switch (record[0]) {
+        case 0x00:
+            if (length >= 2) {
+                records.has_crc = true;
+                records.crc_offset = pos + 1 - header;
+                records.header_crc = static_cast<uint16_t>(Get16(record + 1));
+            }
+            break;
+        case 0x01:
+            records.has_name = true;
+            records.name = bytes;
+            break;
+        case 0x02:
+            records.has_directory = true;
+            records.directory = bytes;
+            break;
+        case 0x40:
+            if (length >= 1) {
+                records.has_attribute = true;
+                records.attribute = record[1];
+            }
+            break;
+        case 0x41:
+            if (length >= 24) {
+                records.has_windows_times = true;
+                records.windows_times = {Get64(record + 1), Get64(record + 9), Get64(record + 17)};
+            }
+            break;
+        case 0x42:
+            if (length >= 16) {
+                records.has_sizes64 = true;
+                records.packed64 = Get64(record + 1);
+                records.unpacked64 = Get64(record + 9);
+            }
+            break;
+        case 0x54:
+            if (length >= 4) {
+                records.has_unix_time = true;
+                records.unix_time = Get32(record + 1);
+            }
+            break;
+        default:
+            break;
+        }
+        pos += next_size;
+        next_size = GetSize(record + next_size - width, width);
+    }
+    return pos;
+}
+
+// Checks the CRC of the header [pos, end), taken with its own two bytes zeroed, when
+// it has one.
+void ArchiveWalker::CheckHeaderCrc(uint64_t pos, uint64_t end, const Records &records,
+                                   ArchiveMember &member) {
+    if (!records.has_crc) {
+        member.quirks.push_back("no header CRC");
+        return;
+    }
+    if (records.crc_offset + 2 > end - pos) {
+        Fail(pos, "a header CRC outside the header");
+    }
+    const size_t size = static_cast<size_t>(end - pos);
+    const size_t at = static_cast<size_t>(records.crc_offset);
+    const uint8_t *h = Bytes(pos, size);
+    const uint8_t zeros[2] = {0, 0};
+    const uint16_t crc = Crc16(h + at + 2, size - at - 2, Crc16(zeros, 2, Crc16(h, at)));
+    if (crc != records.header_crc) {
+        Fail(pos, "a header CRC mismatch");
+    }
+}
+
 // Reads the header at `pos` into `member`; returns the offset of the next header.
-size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOptions &options,
-                  ArchiveMember &member) {
-    const size_t left = size - pos;
+uint64_t ArchiveWalker::ReadHeader(uint64_t pos, ArchiveMember &member) {
+    const uint64_t size = source_.size();
+    const uint64_t left = size - pos;
     if (left < 22) {
         Fail(pos, "a truncated fixed part");
     }
-    const uint8_t *h = data + pos;
+    // The fixed part, and the whole of a level-0 or level-1 header (at most 257 bytes).
+    uint8_t h[257 + 2];
+    const size_t have = static_cast<size_t>(std::min<uint64_t>(left, sizeof h));
+    std::memcpy(h, Bytes(pos, have), have);
     member.header_offset = pos;
     member.header_level = h[20];
     member.method.assign(reinterpret_cast<const char *>(h + 2), 5);
@@ -330,7 +373,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
     member.info.attribute = h[19];
     Records records;
     std::string fixed_name;
-    size_t data_offset = 0;
+    uint64_t data_offset = 0;
     uint64_t packed = Get32(h + 7);
     uint16_t crc = 0;
     uint32_t dos_time = Get32(h + 15);
@@ -360,7 +403,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
                 Fail(pos, "a truncated header");
             }
             os_id = h[22 + name_length + 2];
-            data_offset = ReadRecords(data, pos, pos + total - 2, size, 2, records);
+            data_offset = ReadRecords(pos, pos + total - 2, size, 2, records);
             const uint64_t records_size = data_offset - (pos + total);
             if (records_size > packed) {
                 Fail(pos, "extended records larger than the packed size");
@@ -374,7 +417,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
         }
         crc = static_cast<uint16_t>(Get16(h + 21));
         os_id = h[23];
-        size_t end = ReadRecords(data, pos, pos + 24, size, 2, records);
+        uint64_t end = ReadRecords(pos, pos + 24, size, 2, records);
         if (end > pos + total) {
             // OS-9/68k LHa counts the header 2 bytes short; its records say where it ends.
             if (end - (pos + total) != 2) {
@@ -384,20 +427,23 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
         } else {
             end = pos + total;
         }
-        CheckHeaderCrc(data, pos, end, records, member);
+        CheckHeaderCrc(pos, end, records, member);
         data_offset = end;
     } else if (member.header_level == 3) {
         if (left < 32 || Get16(h) != 4) {
             Fail(pos, "a truncated header");
         }
-        const size_t total = Get32(h + 24);
+        const uint64_t total = Get32(h + 24);
         if (total > left || total < 32) {
             Fail(pos, "a truncated header");
         }
+        if (total > kMaxLevel3Header) {
+            Fail(pos, "a level-3 header of more than 1 MiB");
+        }
         crc = static_cast<uint16_t>(Get16(h + 21));
         os_id = h[23];
-        ReadRecords(data, pos, pos + 28, pos + total, 4, records);
-        CheckHeaderCrc(data, pos, pos + total, records, member);
+        ReadRecords(pos, pos + 28, pos + total, 4, records);
+        CheckHeaderCrc(pos, pos + total, records, member);
         data_offset = pos + total;
     } else {
         Fail(pos, "header level " + std::to_string(member.header_level));
@@ -416,7 +462,7 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
     member.data_offset = data_offset;
     member.info.time = member.header_level >= 2 ? Get32(h + 15)
                        : records.has_unix_time  ? records.unix_time
-                                                : DosTimeToUnix(dos_time, options.dos_time_offset);
+                                                : DosTimeToUnix(dos_time, options_.dos_time_offset);
     if (records.has_attribute) {
         member.info.attribute = records.attribute;
     }
@@ -425,39 +471,50 @@ size_t ReadHeader(const uint8_t *data, size_t size, size_t pos, const ReadOption
     }
     SetPath(records.has_directory ? records.directory : std::string(),
             records.has_name ? records.name : fixed_name, HasDosNames(member.header_level, os_id),
-            options, member);
+            options_, member);
     member.info.absolute = member.absolute;
     return data_offset + packed;
 }
 
-} // namespace
-
-ArchiveContents ReadArchiveContents(const uint8_t *data, size_t size, const ReadOptions &options) {
-    ArchiveContents contents;
-    size_t pos = 0;
+bool ArchiveWalker::Next(ArchiveMember *member) {
+    if (done_) {
+        return false;
+    }
+    const uint64_t size = source_.size();
     // A zero byte is the end mark; a level-2 header whose size is a multiple of 256
     // also starts with one, and is told apart by its level byte.
-    while (pos < size &&
-           (data[pos] != 0 || (size - pos >= 22 && data[pos + 20] == 2 && data[pos + 1] != 0))) {
-        ArchiveMember member;
-        pos = ReadHeader(data, size, pos, options, member);
-        contents.members.push_back(std::move(member));
+    if (pos_ < size) {
+        const uint8_t *p = Bytes(pos_, static_cast<size_t>(std::min<uint64_t>(size - pos_, 22)));
+        if (p[0] != 0 || (size - pos_ >= 22 && p[20] == 2 && p[1] != 0)) {
+            *member = ArchiveMember();
+            pos_ = ReadHeader(pos_, *member);
+            return true;
+        }
     }
-    contents.end = pos;
+    done_ = true;
+    end_ = pos_;
+    uint64_t pos = pos_;
     if (pos < size) {
         // The end mark, and a second zero byte of a two-byte one.
         ++pos;
-        if (pos + 1 == size && data[pos] == 0) {
+        if (pos + 1 == size && Bytes(pos, 1)[0] == 0) {
             ++pos;
         }
     }
-    contents.trailing = size - pos;
-    return contents;
+    trailing_ = size - pos;
+    return false;
 }
 
 std::vector<ArchiveMember> ReadArchive(const uint8_t *data, size_t size,
                                        const ReadOptions &options) {
-    return ReadArchiveContents(data, size, options).members;
+    const MemorySource source(data, size);
+    ArchiveWalker walker(source, options);
+    std::vector<ArchiveMember> members;
+    ArchiveMember m;
+    while (walker.Next(&m)) {
+        members.push_back(std::move(m));
+    }
+    return members;
 }
 
 std::string InstallerRefusal(const ArchiveMember &member) {
@@ -492,30 +549,16 @@ std::string InstallerRefusal(const ArchiveMember &member) {
     return "";
 }
 
-MemberResult AddArchiveMember(LzhWriter &writer, const ArchiveMember &member,
-                              const uint8_t *archive) {
+std::vector<uint8_t> InstallerHeader(const ArchiveMember &member) {
     const std::string refusal = InstallerRefusal(member);
     if (!refusal.empty()) {
         throw LzhError(refusal);
     }
     if (member.method == "-lhd-") {
-        return writer.AddDirectory(member.info);
+        return DirectoryHeader(member.info);
     }
-    return writer.AddPacked(member.info, member.method[3], archive + member.data_offset,
-                            member.packed_size, static_cast<uint32_t>(member.unpacked_size),
-                            member.crc);
-}
-
-MemberResult AddDecodedMember(LzhWriter &writer, const ArchiveMember &member,
-                              const std::vector<uint8_t> &data, Method method) {
-    if (data.size() != member.unpacked_size) {
-        throw LzhError("it decodes to " + std::to_string(data.size()) + " bytes, the header says " +
-                       std::to_string(member.unpacked_size));
-    }
-    if (Crc16(data.data(), data.size()) != member.crc) {
-        throw LzhError("its data does not match the CRC of its header");
-    }
-    return writer.AddFile(member.info, data.data(), data.size(), method);
+    return PackedHeader(member.info, member.method[3], member.packed_size,
+                        static_cast<uint32_t>(member.unpacked_size), member.crc);
 }
 
 } // namespace lzhsfx

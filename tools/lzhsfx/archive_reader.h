@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
 #include "lzh_writer.h"
 
 namespace lzhsfx {
@@ -21,8 +22,8 @@ struct ArchiveMember {
     uint64_t packed_size = 0;
     uint64_t unpacked_size = 0;
     uint16_t crc = 0; // of the unpacked data
-    size_t header_offset = 0;
-    size_t data_offset = 0; // of the packed data, from the start of the archive
+    uint64_t header_offset = 0;
+    uint64_t data_offset = 0; // of the packed data, from the start of the archive
     // The text after a zero byte in the name (Amiga file comments).
     std::string comment;
     // What the header does differently from the installer's own, in words; empty when
@@ -33,6 +34,9 @@ struct ArchiveMember {
     uint64_t dropped_data = 0;
     // The path began with a separator: the installer takes it from the drive's root.
     bool absolute = false;
+    // A directory entry without a name: the folder the archive was made of, which the
+    // installer's folder stands for; there is nothing to make of it.
+    bool itself = false;
     // What a symbolic link points to: the Unix LHA tools store a link as a directory
     // entry named "link|target". Empty for any other member.
     std::string link_target;
@@ -47,18 +51,46 @@ struct ReadOptions {
     bool shift_jis = true;
 };
 
-struct ArchiveContents {
-    std::vector<ArchiveMember> members;
-    size_t end = 0;      // of the last member's packed data
-    size_t trailing = 0; // bytes after the end mark
+// Reads the member headers of an archive one after the other, a header at a time,
+// up to the end mark or the end of the source.
+class ArchiveWalker {
+  public:
+    explicit ArchiveWalker(const ByteSource &source, const ReadOptions &options = {});
+
+    // Reads the next header into `member`; false at the end of the archive. Throws
+    // LzhError for a damaged or truncated header, a header checksum or CRC that does
+    // not match, a header level above 3, or packed data that reaches beyond the end.
+    bool Next(ArchiveMember *member);
+    // Once Next has returned false: the end of the last member's packed data, and the
+    // bytes after the end mark.
+    uint64_t end() const {
+        return end_;
+    }
+    uint64_t trailing() const {
+        return trailing_;
+    }
+
+  private:
+    struct Records;
+    // The `n` bytes at `offset` (within the source), valid until the next call.
+    const uint8_t *Bytes(uint64_t offset, size_t n);
+    uint64_t ReadHeader(uint64_t pos, ArchiveMember &member);
+    uint64_t ReadRecords(uint64_t header, uint64_t at, uint64_t limit, size_t width,
+                         Records &records);
+    void CheckHeaderCrc(uint64_t pos, uint64_t end, const Records &records, ArchiveMember &member);
+
+    const ByteSource &source_;
+    ReadOptions options_;
+    uint64_t pos_ = 0;
+    bool done_ = false;
+    uint64_t end_ = 0, trailing_ = 0;
+    // Headers are read through a buffer of the source's bytes from `base_` on.
+    std::vector<uint8_t> buffer_;
+    uint64_t base_ = 0;
+    size_t filled_ = 0;
 };
 
-// Reads all member headers of the archive in `data`, which ends at the end mark or at
-// the end of the data. Throws LzhError for a damaged or truncated header, a header
-// checksum or CRC that does not match, a header level above 3, or packed data that
-// reaches beyond the end.
-ArchiveContents ReadArchiveContents(const uint8_t *data, size_t size,
-                                    const ReadOptions &options = {});
+// All member headers of the archive in memory, as ArchiveWalker reads them.
 std::vector<ArchiveMember> ReadArchive(const uint8_t *data, size_t size,
                                        const ReadOptions &options = {});
 
@@ -66,15 +98,8 @@ std::vector<ArchiveMember> ReadArchive(const uint8_t *data, size_t size,
 // not read, sizes it cannot hold); empty when it can.
 std::string InstallerRefusal(const ArchiveMember &member);
 
-// Adds `member` of `archive` (the data ReadArchive read) to `writer` with its packed
-// data unchanged. Throws LzhError for a member the installer cannot take.
-MemberResult AddArchiveMember(LzhWriter &writer, const ArchiveMember &member,
-                              const uint8_t *archive);
-
-// Adds `member` from `data`, the bytes its packed data decodes to, compressed anew with
-// `method`: for members packed with a method the installer cannot read. Throws
-// LzhError when the data's size or CRC is not the header's.
-MemberResult AddDecodedMember(LzhWriter &writer, const ArchiveMember &member,
-                              const std::vector<uint8_t> &data, Method method = Method::kLh7);
+// The level-2 header the installer's archive gives `member`, whose packed data it
+// keeps as stored. Throws LzhError for a member the installer cannot take.
+std::vector<uint8_t> InstallerHeader(const ArchiveMember &member);
 
 } // namespace lzhsfx

@@ -57,6 +57,13 @@ class BitWriter {
         return bytes_;
     }
 
+    // Hands over the whole bytes written so far; the bits of an unfinished byte stay.
+    std::vector<uint8_t> TakeBytes() {
+        std::vector<uint8_t> taken;
+        taken.swap(bytes_);
+        return taken;
+    }
+
   private:
     uint64_t accumulator_ = 0;
     int pending_ = 0;

@@ -108,6 +108,13 @@ class SegmentEncoder {
         : data_(data), size_(size), params_(ParamsOf(method)), dictionary_(DictionarySize(method)),
           level_(level), finder_(data, size, dictionary_, level.depth, level.nice_length) {}
 
+    // Encodes from `size` bytes at `data` from now on.
+    void Rebind(const uint8_t *data, size_t size) {
+        data_ = data;
+        size_ = size;
+        finder_.Rebind(data, size);
+    }
+
     // Encodes data[begin, end) as whole blocks into `out`.
     void Encode(size_t begin, size_t end, BitWriter &out);
 
@@ -354,33 +361,74 @@ void SegmentEncoder::Emit(const Symbol *symbols, size_t count, bool ends_stream,
 
 } // namespace
 
-std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size, int level,
-                              int threads, const std::function<void(size_t)> &finished) {
+// A segment's encoding depends on the dictionary's worth of input before it, on the
+// segment, on up to kMaxMatch bytes after it (a match found at its last position is
+// measured that far) and on whether it ends the input. The input is taken in rounds of
+// a few segments per thread, each round's window holding exactly those bytes.
+void CompressStream(Method method, uint64_t size,
+                    const std::function<void(uint64_t, uint8_t *, size_t)> &read,
+                    const std::function<void(const uint8_t *, size_t)> &write, int level,
+                    int threads, const std::function<void(size_t)> &finished) {
     if (size == 0) {
-        return {};
+        return;
     }
     const LevelParams &params = kLevels[std::clamp(level, kMinLevel, kMaxLevel) - 1];
-    const size_t segments = (size + kSegmentSize - 1) / kSegmentSize;
-    std::vector<BitWriter> parts(segments);
-    const int workers = static_cast<int>(std::min<size_t>(segments, ThreadCount(threads)));
-    std::atomic<size_t> next{0};
-    // One encoder per thread, each taking the next segment not yet taken.
-    ParallelFor(workers, workers, [&](size_t) {
-        SegmentEncoder encoder(method, data, size, params);
-        for (size_t s; (s = next++) < segments;) {
-            const size_t end = std::min(size, (s + 1) * kSegmentSize);
-            encoder.Encode(s * kSegmentSize, end, parts[s]);
-            if (finished) {
-                finished(end - s * kSegmentSize);
+    const uint64_t segments = (size + kSegmentSize - 1) / kSegmentSize;
+    const int workers = static_cast<int>(std::min<uint64_t>(segments, ThreadCount(threads)));
+    const size_t per_round = static_cast<size_t>(std::min<uint64_t>(segments, 4 * workers));
+    const size_t dictionary = DictionarySize(method);
+    std::vector<uint8_t> window;
+    std::vector<std::unique_ptr<SegmentEncoder>> encoders(static_cast<size_t>(workers));
+    std::vector<BitWriter> parts(per_round);
+    BitWriter out;
+    for (uint64_t first = 0; first < segments; first += per_round) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(per_round, segments - first));
+        const uint64_t begin = first * kSegmentSize;
+        const uint64_t end = std::min(size, (first + count) * kSegmentSize);
+        const uint64_t from = begin - std::min<uint64_t>(begin, dictionary);
+        const uint64_t to = std::min<uint64_t>(size, end + kMaxMatch);
+        window.resize(static_cast<size_t>(to - from));
+        read(from, window.data(), window.size());
+        std::atomic<size_t> next{0};
+        ParallelFor(static_cast<size_t>(workers), workers, [&](size_t w) {
+            if (encoders[w] == nullptr) {
+                encoders[w] =
+                    std::make_unique<SegmentEncoder>(method, window.data(), window.size(), params);
             }
+            SegmentEncoder &encoder = *encoders[w];
+            encoder.Rebind(window.data(), window.size());
+            for (size_t s; (s = next++) < count;) {
+                const uint64_t at = (first + s) * kSegmentSize;
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(kSegmentSize, size - at));
+                parts[s] = BitWriter();
+                encoder.Encode(static_cast<size_t>(at - from), static_cast<size_t>(at - from) + n,
+                               parts[s]);
+                if (finished) {
+                    finished(n);
+                }
+            }
+        });
+        for (size_t s = 0; s < count; ++s) {
+            out.Append(parts[s]);
         }
-    });
-    BitWriter &out = parts[0];
-    for (size_t s = 1; s < segments; ++s) {
-        out.Append(parts[s]);
+        const std::vector<uint8_t> done = out.TakeBytes();
+        write(done.data(), done.size());
     }
     out.Flush();
-    return std::move(out.Bytes());
+    write(out.Bytes().data(), out.Bytes().size());
+}
+
+std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size, int level,
+                              int threads, const std::function<void(size_t)> &finished) {
+    std::vector<uint8_t> packed;
+    CompressStream(
+        method, size,
+        [&](uint64_t offset, uint8_t *out, size_t n) {
+            std::copy(data + offset, data + offset + n, out);
+        },
+        [&](const uint8_t *bytes, size_t n) { packed.insert(packed.end(), bytes, bytes + n); },
+        level, threads, finished);
+    return packed;
 }
 
 } // namespace lzhsfx

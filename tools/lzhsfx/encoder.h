@@ -28,4 +28,13 @@ std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size,
                               int level = kDefaultLevel, int threads = 1,
                               const std::function<void(size_t)> &finished = {});
 
+// Compress for input too large to hold: `read(offset, out, n)` hands over the `size`
+// bytes of input a window of a few megabytes at a time, and `write(bytes, n)` takes
+// the packed stream as it is made, in order, byte for byte as Compress makes it.
+void CompressStream(Method method, uint64_t size,
+                    const std::function<void(uint64_t, uint8_t *, size_t)> &read,
+                    const std::function<void(const uint8_t *, size_t)> &write,
+                    int level = kDefaultLevel, int threads = 1,
+                    const std::function<void(size_t)> &finished = {});
+
 } // namespace lzhsfx

@@ -155,7 +155,7 @@ std::vector<uint8_t> MakeHeader(const MemberInfo &info, char method, uint64_t pa
     return header;
 }
 
-void CheckFileSize(const MemberInfo &info, size_t size) {
+void CheckFileSize(const MemberInfo &info, uint64_t size) {
     if (size > kMaxUnpackedSize) {
         throw LzhError("file \"" + info.name + "\" is 2 GiB or larger");
     }
@@ -168,11 +168,38 @@ uint64_t UnixToFileTime(uint32_t unix_seconds) {
     return (unix_seconds + kSecondsFrom1601To1970) * 10000000;
 }
 
-MemberResult LzhWriter::AddMember(const MemberInfo &info, char method, const uint8_t *packed,
-                                  size_t packed_size, uint64_t unpacked_size, uint16_t crc,
-                                  bool special) {
-    const std::vector<uint8_t> header =
-        MakeHeader(info, method, packed_size, unpacked_size, crc, special);
+std::vector<uint8_t> PackedHeader(const MemberInfo &info, char method, uint64_t packed_size,
+                                  uint32_t unpacked_size, uint16_t crc) {
+    if (method != '0' && (method < '4' || method > '7')) {
+        throw LzhError(std::string("method -lh") + method + "- cannot be extracted by the stub");
+    }
+    if (method == '0' && packed_size != unpacked_size) {
+        throw LzhError("stored member \"" + info.name +
+                       "\" has different packed and unpacked sizes");
+    }
+    // A notice or directive member taken over from another archive: only its size
+    // can be checked without decoding it.
+    const bool special = info.directory.empty() && (info.name == "!" || info.name == "$");
+    const size_t limit = info.name == "!" ? kMaxNoticeText : kMaxDirectiveText;
+    if (special && unpacked_size > limit) {
+        throw LzhError("member \"" + info.name + "\" is longer than " + std::to_string(limit) +
+                       " bytes");
+    }
+    return MakeHeader(info, method, packed_size, unpacked_size, crc, special);
+}
+
+std::vector<uint8_t> FileHeader(const MemberInfo &info, char method, uint64_t packed_size,
+                                uint64_t size, uint16_t crc) {
+    CheckFileSize(info, size);
+    return MakeHeader(info, method, packed_size, size, crc, false);
+}
+
+std::vector<uint8_t> DirectoryHeader(const MemberInfo &info) {
+    return MakeHeader(info, 'd', 0, 0, 0, false);
+}
+
+MemberResult LzhWriter::AddMember(const std::vector<uint8_t> &header, char method,
+                                  const uint8_t *packed, size_t packed_size, uint16_t crc) {
     members_.insert(members_.end(), header.begin(), header.end());
     members_.insert(members_.end(), packed, packed + packed_size);
     checksum_ ^= crc;
@@ -190,11 +217,11 @@ MemberResult LzhWriter::AddData(const MemberInfo &info, const uint8_t *data, siz
 MemberResult LzhWriter::AddCompressed(const MemberInfo &info, const uint8_t *data, size_t size,
                                       uint16_t crc, const std::vector<uint8_t> &packed,
                                       Method method, bool special) {
-    if (packed.size() < size) {
-        return AddMember(info, ParamsOf(method).id, packed.data(), packed.size(), size, crc,
-                         special);
-    }
-    return AddMember(info, '0', data, size, size, crc, special);
+    const bool smaller = packed.size() < size;
+    const char id = smaller ? ParamsOf(method).id : '0';
+    const uint8_t *bytes = smaller ? packed.data() : data;
+    const size_t n = smaller ? packed.size() : size;
+    return AddMember(MakeHeader(info, id, n, size, crc, special), id, bytes, n, crc);
 }
 
 std::vector<MemberResult> LzhWriter::AddFiles(const std::vector<FileData> &files, Method method,
@@ -241,27 +268,13 @@ MemberResult LzhWriter::AddFile(const MemberInfo &info, const uint8_t *data, siz
 }
 
 MemberResult LzhWriter::AddDirectory(const MemberInfo &info) {
-    return AddMember(info, 'd', nullptr, 0, 0, 0, false);
+    return AddMember(DirectoryHeader(info), 'd', nullptr, 0, 0);
 }
 
 MemberResult LzhWriter::AddPacked(const MemberInfo &info, char method, const uint8_t *packed,
                                   size_t packed_size, uint32_t unpacked_size, uint16_t crc) {
-    if (method != '0' && (method < '4' || method > '7')) {
-        throw LzhError(std::string("method -lh") + method + "- cannot be extracted by the stub");
-    }
-    if (method == '0' && packed_size != unpacked_size) {
-        throw LzhError("stored member \"" + info.name +
-                       "\" has different packed and unpacked sizes");
-    }
-    // A notice or directive member taken over from another archive: only its size
-    // can be checked without decoding it.
-    const bool special = info.directory.empty() && (info.name == "!" || info.name == "$");
-    const size_t limit = info.name == "!" ? kMaxNoticeText : kMaxDirectiveText;
-    if (special && unpacked_size > limit) {
-        throw LzhError("member \"" + info.name + "\" is longer than " + std::to_string(limit) +
-                       " bytes");
-    }
-    return AddMember(info, method, packed, packed_size, unpacked_size, crc, special);
+    return AddMember(PackedHeader(info, method, packed_size, unpacked_size, crc), method, packed,
+                     packed_size, crc);
 }
 
 MemberResult LzhWriter::AddSpecial(const std::string &name, const std::string &text, size_t limit,

@@ -76,6 +76,16 @@ constexpr size_t kMaxMemberPath = 259;
 constexpr size_t kMaxNoticeText = 1023;
 constexpr size_t kMaxDirectiveText = 4095;
 
+// The level-2 headers the writer gives its members, for archives laid out elsewhere.
+// Each throws LzhError for what the stub cannot hold, as the matching Add call does:
+// data packed elsewhere (AddPacked), a file packed with `method` into `packed_size`
+// bytes (AddFile) and a directory entry (AddDirectory).
+std::vector<uint8_t> PackedHeader(const MemberInfo &info, char method, uint64_t packed_size,
+                                  uint32_t unpacked_size, uint16_t crc);
+std::vector<uint8_t> FileHeader(const MemberInfo &info, char method, uint64_t packed_size,
+                                uint64_t size, uint16_t crc);
+std::vector<uint8_t> DirectoryHeader(const MemberInfo &info);
+
 class LzhWriter {
   public:
     // With `archive_checksum`, the archive starts with the 16-bit XOR of all members'
@@ -126,8 +136,8 @@ class LzhWriter {
     MemberResult AddCompressed(const MemberInfo &info, const uint8_t *data, size_t size,
                                uint16_t crc, const std::vector<uint8_t> &packed, Method method,
                                bool special);
-    MemberResult AddMember(const MemberInfo &info, char method, const uint8_t *packed,
-                           size_t packed_size, uint64_t unpacked_size, uint16_t crc, bool special);
+    MemberResult AddMember(const std::vector<uint8_t> &header, char method, const uint8_t *packed,
+                           size_t packed_size, uint16_t crc);
     MemberResult AddSpecial(const std::string &name, const std::string &text, size_t limit,
                             Method method);
 

@@ -18,8 +18,8 @@ namespace {
 const char kUsage[] = R"(usage: lzhsfx build -o OUT [options] PATH...
        lzhsfx build -o OUT [options] --from-archive ARCHIVE.lzh
        lzhsfx list FILE
-       lzhsfx test FILE
-       lzhsfx extract FILE [-d DIR] [--force]
+       lzhsfx test FILE [--threads N]
+       lzhsfx extract FILE [-d DIR] [--force] [--threads N]
 
 build: makes the installer OUT from the stub, its settings and an archive of the
 files and folders PATH... (members named relative to each PATH's parent, sorted;
@@ -86,6 +86,8 @@ list: the settings of an installer, its execution level and whether its stub
   attributes and name.
 test: decodes every member as the installer would and checks every CRC and the
   archive checksum; the exit status is 1 after any fault.
+  --threads N              members decoded at once (default: one per processor;
+                           also for extract)
 extract: writes every member under DIR (default: the current folder), names in
   UTF-8, with their times, the notice and directives as the files "!" and "$"; a
   member whose path would leave DIR is refused, and an existing file is kept
@@ -260,6 +262,7 @@ int Build(Arguments &args) {
 int Inspect(const std::string &command, Arguments &args) {
     std::string file, folder = ".";
     bool force = false;
+    int threads = 0;
     while (!args.Done()) {
         const std::string a = args.Next();
         if (!args.IsOption(a)) {
@@ -275,6 +278,8 @@ int Inspect(const std::string &command, Arguments &args) {
         } else if (command == "extract" && (a == "-f" || a == "--force")) {
             args.NoValue(a);
             force = true;
+        } else if (command != "list" && a == "--threads") {
+            threads = Number(a, args.Value(a), 1, 1024);
         } else if (a == "-q" || a == "--quiet") {
             args.NoValue(a);
             cli::SetQuiet(true);
@@ -290,9 +295,9 @@ int Inspect(const std::string &command, Arguments &args) {
         return cli::ListArchive(file, zone);
     }
     if (command == "test") {
-        return cli::TestArchive(file, zone) == 0 ? 0 : 1;
+        return cli::TestArchive(file, zone, threads) == 0 ? 0 : 1;
     }
-    return cli::ExtractArchive(file, folder, force, zone);
+    return cli::ExtractArchive(file, folder, force, zone, threads);
 }
 
 // The command line after the program's name, in UTF-8.

@@ -37,6 +37,11 @@ class MatchFinder {
     // Forgets every position visited. The positions visited next must be `base` or
     // later, and less than 2^30 bytes beyond it.
     void Reset(size_t base);
+    // Searches `size` bytes at `data` from now on; Reset must follow.
+    void Rebind(const uint8_t *data, size_t size) {
+        data_ = data;
+        size_ = size;
+    }
 
     // Positions must be visited in increasing order, each by one of these two calls;
     // positions may be left out, and are then never found.

@@ -3,9 +3,10 @@
 // the checksum in front of the archive, when asked for, is filled in last. Before the
 // file takes the output's name, the stub's own header reader walks it.
 //
-// Files are compressed in batches, so that memory holds one batch of input and its
-// output at a time; each member's bytes depend on its own data only, so the batches
-// do not change the result.
+// Files are compressed in batches of small files, so that memory holds one batch of
+// input and its output at a time, and a large file a window of a few segments per thread
+// at a time; each member's bytes depend on its own data only, so neither changes the
+// result.
 #include "build_installer.h"
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "crc16.h"
 #include "directive_check.h"
 #include "encoder.h"
+#include "file_source.h"
 #include "inputs.h"
 #include "lzh_writer.h"
 #include "output_file.h"
@@ -30,10 +32,11 @@ namespace cli {
 namespace {
 
 // A batch ends after this much input, or this many members.
-constexpr uint64_t kBatchBytes = uint64_t{64} << 20;
+constexpr uint64_t kBatchBytes = uint64_t{16} << 20;
 constexpr size_t kBatchMembers = 4096;
-// As the archive writer does: a file this large is compressed on all threads alone.
-constexpr size_t kLargeFile = size_t{4} << 20;
+// As the archive writer does: a file this large is compressed on all threads alone, and
+// is never held whole.
+constexpr uint64_t kLargeFile = uint64_t{4} << 20;
 
 std::string Quoted(const std::string &s) {
     return "\"" + s + "\"";
@@ -138,20 +141,25 @@ lzhsfx::MemberInfo InfoOf(const InputEntry &e) {
     return info;
 }
 
-// Adds data as the archive writer's AddFile does: packed when that is smaller,
-// stored otherwise.
-void AddData(lzhsfx::LzhWriter &writer, const lzhsfx::MemberInfo &info, char method,
-             const std::vector<uint8_t> &data, const std::vector<uint8_t> &packed) {
-    const uint16_t crc = lzhsfx::Crc16(data.data(), data.size());
-    const uint32_t size = static_cast<uint32_t>(data.size());
-    if (method != '0' && packed.size() < data.size()) {
-        writer.AddPacked(info, method, packed.data(), packed.size(), size, crc);
-    } else {
-        writer.AddPacked(info, '0', data.data(), data.size(), size, crc);
+// The header of a file packed with `method` into `packed` bytes, or stored when that is
+// not smaller, as the archive writer's AddFile gives it.
+std::vector<uint8_t> FileHeader(const InputEntry &e, const lzhsfx::MemberInfo &info, char method,
+                                uint64_t packed, uint64_t size, uint16_t crc) {
+    try {
+        return lzhsfx::PackedHeader(info, method, packed, static_cast<uint32_t>(size), crc);
+    } catch (const lzhsfx::LzhError &error) {
+        throw Failure(Quoted(e.source) + ": " + error.what());
     }
 }
 
-// Writes the archive's members, without end mark, and keeps the XOR of their data CRCs.
+void CheckSize(const InputEntry &e, uint64_t size) {
+    if (size > 0x7FFFFFFF) {
+        throw Failure(Quoted(e.source) + " is 2 GiB or larger; the installer cannot hold it");
+    }
+}
+
+// Writes the archive's members, without end mark, as each is ready, and keeps the XOR of
+// their data CRCs.
 class ArchiveStream {
   public:
     ArchiveStream(OutputFile &out, const BuildOptions &options) : out_(out), options_(options) {}
@@ -163,7 +171,9 @@ class ArchiveStream {
             if (options_.method == '0') {
                 lzhsfx::MemberInfo info;
                 info.name = name;
-                AddData(writer, info, '0', std::vector<uint8_t>(text.begin(), text.end()), {});
+                const uint8_t *bytes = reinterpret_cast<const uint8_t *>(text.data());
+                writer.AddPacked(info, '0', bytes, text.size(), static_cast<uint32_t>(text.size()),
+                                 lzhsfx::Crc16(bytes, text.size()));
             } else if (*name == '!') {
                 writer.AddNotice(text, MethodOf(options_.method));
             } else {
@@ -178,66 +188,126 @@ class ArchiveStream {
         if (!options_.notice_file.empty()) {
             add("!", notice);
         }
-        Flush(writer);
+        const std::vector<uint8_t> bytes = writer.Finish();
+        out_.Write(bytes.data(), bytes.size() - 1); // without the end mark
+        checksum_ ^= writer.Checksum();
     }
 
-    // Compresses the files of `batch` on all threads and adds them in order, with
-    // the directory entries among them.
+    // Compresses the files of `batch`, each smaller than kLargeFile, one per thread,
+    // and writes them in order, with the directory entries among them.
     void AddBatch(const std::vector<const InputEntry *> &batch, Progress &progress) {
         std::vector<std::vector<uint8_t>> data(batch.size());
+        std::vector<size_t> order;
         for (size_t i = 0; i < batch.size(); ++i) {
             if (!batch[i]->directory) {
                 data[i] = ReadFile(batch[i]->source, "file");
-                if (data[i].size() > 0x7FFFFFFF) {
-                    throw Failure(Quoted(batch[i]->source) +
-                                  " is 2 GiB or larger; the installer cannot hold it");
-                }
+                CheckSize(*batch[i], data[i].size());
+                order.push_back(i);
             }
         }
         std::vector<std::vector<uint8_t>> packed(batch.size());
         if (options_.method != '0') {
+            // The largest first, so that the threads finish together.
+            std::stable_sort(order.begin(), order.end(),
+                             [&](size_t a, size_t b) { return data[a].size() > data[b].size(); });
             const lzhsfx::Method method = MethodOf(options_.method);
             std::atomic<uint64_t> done{done_};
-            lzhsfx::ParallelFor(batch.size(), options_.threads, [&](size_t i) {
-                if (!batch[i]->directory && data[i].size() < kLargeFile) {
-                    packed[i] =
-                        lzhsfx::Compress(method, data[i].data(), data[i].size(), options_.level, 1);
-                    progress.Update(done += data[i].size());
-                }
+            lzhsfx::ParallelFor(order.size(), options_.threads, [&](size_t k) {
+                const size_t i = order[k];
+                packed[i] =
+                    lzhsfx::Compress(method, data[i].data(), data[i].size(), options_.level, 1);
+                progress.Update(done += data[i].size());
             });
-            for (size_t i = 0; i < batch.size(); ++i) {
-                if (!batch[i]->directory && data[i].size() >= kLargeFile) {
-                    // A large file moves the bar as each of its parts is done.
-                    packed[i] = lzhsfx::Compress(
-                        method, data[i].data(), data[i].size(), options_.level, options_.threads,
-                        [&](size_t part) { progress.Update(done += part); });
-                }
-            }
         }
-        lzhsfx::LzhWriter writer;
         for (size_t i = 0; i < batch.size(); ++i) {
-            const lzhsfx::MemberInfo info = InfoOf(*batch[i]);
-            try {
-                if (batch[i]->directory) {
-                    writer.AddDirectory(info);
-                } else {
-                    AddData(writer, info, options_.method, data[i], packed[i]);
+            const InputEntry &e = *batch[i];
+            const lzhsfx::MemberInfo info = InfoOf(e);
+            if (e.directory) {
+                try {
+                    Put(lzhsfx::DirectoryHeader(info), nullptr, 0, 0);
+                } catch (const lzhsfx::LzhError &error) {
+                    throw Failure(Quoted(e.source) + ": " + error.what());
                 }
-            } catch (const lzhsfx::LzhError &e) {
-                throw Failure(Quoted(batch[i]->source) + ": " + e.what());
+                continue;
             }
+            const uint16_t crc = lzhsfx::Crc16(data[i].data(), data[i].size());
+            const bool smaller = options_.method != '0' && packed[i].size() < data[i].size();
+            const std::vector<uint8_t> &bytes = smaller ? packed[i] : data[i];
+            Put(FileHeader(e, info, smaller ? options_.method : '0', bytes.size(), data[i].size(),
+                           crc),
+                bytes.data(), bytes.size(), crc);
             done_ += data[i].size();
-            ++members_;
             std::vector<uint8_t>().swap(data[i]);
             std::vector<uint8_t>().swap(packed[i]);
         }
         progress.Update(done_);
-        Flush(writer);
     }
 
-    // Members written elsewhere, as they stand.
-    void AddRaw(const uint8_t *bytes, size_t size, uint16_t checksum, size_t members) {
-        out_.Write(bytes, size);
+    // A file too large to hold with others: read and packed a window at a time on all
+    // threads and written as it is packed, under a header filled in once its packed size
+    // is known. When packing does not make it smaller, it is copied over what was
+    // packed, stored.
+    void AddLarge(const InputEntry &e, Progress &progress) {
+        const FileSource source(e.source);
+        const uint64_t size = source.size();
+        CheckSize(e, size);
+        const lzhsfx::MemberInfo info = InfoOf(e);
+        // Every header of the member has the length of this one.
+        const uint64_t header_at = out_.size();
+        const std::vector<uint8_t> placeholder = FileHeader(e, info, '0', size, size, 0);
+        out_.Write(placeholder.data(), placeholder.size());
+        const uint64_t data_at = out_.size();
+        uint16_t crc = 0;
+        uint64_t summed = 0; // the CRC covers the bytes before this
+        const auto read = [&](uint64_t offset, uint8_t *out, size_t n) {
+            try {
+                source.Read(offset, out, n);
+            } catch (const lzhsfx::LzhError &error) {
+                throw Failure(error.what());
+            }
+            if (offset + n > summed) {
+                const size_t skip = static_cast<size_t>(summed - offset);
+                crc = lzhsfx::Crc16(out + skip, n - skip, crc);
+                summed = offset + n;
+            }
+        };
+        uint64_t packed = 0;
+        if (options_.method != '0') {
+            std::atomic<uint64_t> done{done_};
+            lzhsfx::CompressStream(
+                MethodOf(options_.method), size, read,
+                [&](const uint8_t *bytes, size_t n) {
+                    out_.Write(bytes, n);
+                    packed += n;
+                },
+                options_.level, options_.threads,
+                [&](size_t part) { progress.Update(done += part); });
+        }
+        char method = options_.method;
+        if (method == '0' || packed >= size) {
+            method = '0';
+            out_.Truncate(data_at);
+            std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size, 1 << 20)));
+            for (uint64_t at = 0; at < size; at += buffer.size()) {
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - at));
+                read(at, buffer.data(), n);
+                out_.Write(buffer.data(), n);
+            }
+            packed = size;
+        }
+        const std::vector<uint8_t> header = FileHeader(e, info, method, packed, size, crc);
+        out_.WriteAt(header_at, header.data(), header.size());
+        checksum_ ^= crc;
+        ++members_;
+        done_ += size;
+        progress.Update(done_);
+    }
+
+    // Members written elsewhere, as they stand: `n` bytes of `source` from `offset`.
+    void AddRaw(const lzhsfx::ByteSource &source, uint64_t offset, uint64_t n, uint16_t checksum,
+                size_t members) {
+        lzhsfx::CopyOut(source, offset, n,
+                        [&](const uint8_t *bytes, size_t size) { out_.Write(bytes, size); });
         checksum_ ^= checksum;
         members_ += members;
     }
@@ -250,10 +320,11 @@ class ArchiveStream {
     }
 
   private:
-    void Flush(const lzhsfx::LzhWriter &writer) {
-        const std::vector<uint8_t> bytes = writer.Finish();
-        out_.Write(bytes.data(), bytes.size() - 1); // without the end mark
-        checksum_ ^= writer.Checksum();
+    void Put(const std::vector<uint8_t> &header, const uint8_t *data, size_t n, uint16_t crc) {
+        out_.Write(header.data(), header.size());
+        out_.Write(data, n);
+        checksum_ ^= crc;
+        ++members_;
     }
 
     OutputFile &out_;
@@ -271,18 +342,26 @@ void AddInputs(ArchiveStream &stream, const std::vector<InputEntry> &entries) {
     Progress progress("packing", total);
     std::vector<const InputEntry *> batch;
     uint64_t batch_bytes = 0;
+    const auto flush = [&] {
+        if (!batch.empty()) {
+            stream.AddBatch(batch, progress);
+        }
+        batch.clear();
+        batch_bytes = 0;
+    };
     for (const InputEntry &e : entries) {
+        if (!e.directory && e.size >= kLargeFile) {
+            flush();
+            stream.AddLarge(e, progress);
+            continue;
+        }
         batch.push_back(&e);
         batch_bytes += e.size;
         if (batch_bytes >= kBatchBytes || batch.size() >= kBatchMembers) {
-            stream.AddBatch(batch, progress);
-            batch.clear();
-            batch_bytes = 0;
+            flush();
         }
     }
-    if (!batch.empty()) {
-        stream.AddBatch(batch, progress);
-    }
+    flush();
 }
 
 std::string MemberName(const lzhsfx::ArchiveMember &m) {
@@ -293,37 +372,52 @@ std::string MemberName(const lzhsfx::ArchiveMember &m) {
     return ShowShiftJis(name + m.info.name);
 }
 
+// The name of the member `index` of the archive in `source`.
+std::string MemberName(const lzhsfx::ByteSource &source, const lzhsfx::ReadOptions &options,
+                       size_t index) {
+    lzhsfx::ArchiveWalker walker(source, options);
+    lzhsfx::ArchiveMember m;
+    for (size_t i = 0; walker.Next(&m) && i < index; ++i) {
+    }
+    return MemberName(m);
+}
+
 // Adds the members of an existing archive: as they stand when the installer reads
 // them so, else rewritten with its own level-2 headers and the packed data as it is.
-// Every member must land where `lzhsfx extract` puts it.
+// Every member must land where `lzhsfx extract` puts it: both read the archive the
+// installer gets from ForInstaller.
 void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
     const std::string &path = options.from_archive;
-    const std::vector<uint8_t> data = ReadFile(path, "archive");
-    if (data.size() >= 2 && data[0] == 'M' && data[1] == 'Z') {
+    const FileSource source(path);
+    uint8_t start[2] = {};
+    try {
+        source.Read(0, start, static_cast<size_t>(std::min<uint64_t>(source.size(), 2)));
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(e.what());
+    }
+    if (source.size() >= 2 && start[0] == 'M' && start[1] == 'Z') {
         throw Failure(Quoted(path) +
                       " is a program, not an LZH archive; `lzhsfx extract` takes an installer "
                       "apart");
     }
     lzhsfx::ReadOptions read_options;
     read_options.dos_time_offset = options.dos_time_offset;
-    lzhsfx::InstallerArchive archive;
-    try {
-        archive = lzhsfx::ForInstaller(data.data(), data.size(), read_options);
-    } catch (const lzhsfx::LzhError &e) {
-        throw Failure(Quoted(path) + ": " + e.what());
-    }
-    const auto member = [&](size_t i) {
-        return Quoted(path) + ": the member " + Quoted(MemberName(archive.members[i].member));
-    };
-    for (size_t i = 0; i < archive.members.size(); ++i) {
-        const lzhsfx::ArchiveMember &m = archive.members[i].member;
-        if (!archive.members[i].refusal.empty()) {
-            throw Failure(member(i) + " cannot go into the installer: " +
-                          ShowShiftJis(archive.members[i].refusal));
+    FileSpool spool;
+    lzhsfx::PathTracker paths;
+    size_t index = 0;
+    const auto check = [&](const lzhsfx::InstallerMember &entry) {
+        const lzhsfx::ArchiveMember &m = entry.member;
+        if (m.itself) {
+            ++index; // the install folder stands for the folder the archive was made of
+            return;
+        }
+        const std::string member = Quoted(path) + ": the member " + Quoted(MemberName(m));
+        if (!entry.refusal.empty()) {
+            throw Failure(member + " cannot go into the installer: " + ShowShiftJis(entry.refusal));
         }
         const std::string outside = lzhsfx::OutsideReason(m);
         if (!outside.empty() && !options.allow_outside) {
-            throw Failure(member(i) + " would be installed outside the install folder: " + outside +
+            throw Failure(member + " would be installed outside the install folder: " + outside +
                           " (--allow-outside-paths keeps such paths)");
         }
         if (m.info.directory.empty() && !m.absolute &&
@@ -333,50 +427,65 @@ void AddArchive(ArchiveStream &stream, const BuildOptions &options) {
                           (m.info.name == "!" ? "notice" : "directives") + " (member " +
                           Quoted(m.info.name) + ")");
         }
-    }
-    lzhsfx::PathConflict conflict;
-    if (lzhsfx::FindPathConflict(archive.members, &conflict)) {
-        const std::string earlier = Quoted(MemberName(archive.members[conflict.earlier].member));
-        throw Failure(
-            member(conflict.member) +
-            (conflict.through_file
-                 ? " would go into a folder where the earlier member " + earlier + " made a file"
-                 : " would be a file where the earlier member " + earlier + " made a folder") +
-            "; the installer could not create it");
-    }
-    for (size_t i = 0; i < archive.members.size(); ++i) {
-        if (archive.members[i].member.dropped_data != 0) {
-            PrintWarning(member(i) + " is a directory with " +
-                         std::to_string(archive.members[i].member.dropped_data) +
+        lzhsfx::PathConflict conflict;
+        if (!paths.Add(entry, index, &conflict)) {
+            const std::string earlier = Quoted(MemberName(source, read_options, conflict.earlier));
+            throw Failure(
+                member +
+                (conflict.through_file
+                     ? " would go into a folder where the earlier member " + earlier +
+                           " made a file"
+                     : " would be a file where the earlier member " + earlier + " made a folder") +
+                "; the installer could not create it");
+        }
+        if (m.dropped_data != 0) {
+            PrintWarning(member + " is a directory with " + std::to_string(m.dropped_data) +
                          " bytes of data (extended attributes, as OS/2 keeps them): made a "
                          "directory entry without them");
         }
+        ++index;
+    };
+    lzhsfx::InstallerArchive archive;
+    try {
+        archive = lzhsfx::ForInstaller(source, spool, check, read_options);
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(Quoted(path) + ": " + e.what());
     }
     if (archive.trailing != 0) {
         PrintWarning(Quoted(path) + ": " + std::to_string(archive.trailing) +
                      " bytes after the end mark are not part of the archive and are left out");
     }
-    if (archive.as_stored) {
-        stream.AddRaw(data.data(), archive.end, archive.checksum, archive.members.size());
-    } else {
-        stream.AddRaw(archive.rewritten.data(), archive.rewritten.size() - 1, archive.checksum,
-                      archive.members.size());
+    try {
+        if (archive.as_stored) {
+            stream.AddRaw(source, 0, archive.end, archive.checksum, archive.taken);
+        } else {
+            stream.AddRaw(archive.rewritten, 0, archive.rewritten.size() - 1, archive.checksum,
+                          archive.taken);
+        }
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(e.what());
     }
 }
 
 // Walks the written file with the stub's reader; with `full`, decodes it too.
 void CheckWritten(const OutputFile &out, size_t expected_members, const BuildOptions &options) {
-    std::vector<Member> members;
     bool ok;
+    size_t members = 0;
     {
         StubArchive archive(out.temporary_path(), options.dos_time_offset);
-        ok = archive.ReadHeaders(&members);
+        Member m;
+        StubArchive::Step step;
+        while ((step = archive.Next(&m)) == StubArchive::Step::kMember) {
+        }
+        ok = step == StubArchive::Step::kEnd;
+        members = archive.count();
     }
-    if (!ok || members.size() != expected_members) {
+    if (!ok || members != expected_members) {
         throw Failure(Quoted(options.output) +
                       ": the installer's own reader does not read back what was written");
     }
-    if (options.verify && TestArchive(out.temporary_path(), options.dos_time_offset, true) != 0) {
+    if (options.verify &&
+        TestArchive(out.temporary_path(), options.dos_time_offset, options.threads, true) != 0) {
         throw Failure(Quoted(options.output) + ": the written installer does not test clean");
     }
 }

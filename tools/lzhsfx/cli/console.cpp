@@ -38,7 +38,13 @@ std::string Bytes(uint64_t n) {
     return text;
 }
 
+thread_local std::vector<std::string> *captured = nullptr;
+
 void Print(const std::string &line) {
+    if (captured != nullptr) {
+        captured->push_back(line);
+        return;
+    }
     TerminalGuard guard;
     if (current != nullptr) {
         current->Erase();
@@ -74,6 +80,16 @@ void PrintWarning(const std::string &text) {
 void PrintNote(const std::string &text) {
     if (Chatty()) {
         Print(text);
+    }
+}
+
+void CaptureMessages(std::vector<std::string> *lines) {
+    captured = lines;
+}
+
+void ShowMessages(const std::vector<std::string> &lines) {
+    for (const std::string &line : lines) {
+        Print(line);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -25,6 +26,12 @@ void PrintError(const std::string &text);
 void PrintWarning(const std::string &text);
 // A summary line, shown only when Chatty().
 void PrintNote(const std::string &text);
+
+// Gathers what this thread prints into `lines` instead of showing it, until called
+// with null: work done on several threads at once shows its messages in order.
+void CaptureMessages(std::vector<std::string> *lines);
+// Shows messages gathered so.
+void ShowMessages(const std::vector<std::string> &lines);
 
 // A progress bar over `total` bytes: bytes done, rate and time left. It appears once
 // the work has taken a moment, is redrawn a few times a second at most, and is erased

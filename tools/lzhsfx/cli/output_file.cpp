@@ -55,6 +55,13 @@ void OutputFile::WriteAt(uint64_t offset, const uint8_t *data, size_t size) {
     }
 }
 
+void OutputFile::Truncate(uint64_t size) {
+    if (!platform::Truncate(file_, size)) {
+        Fail("cannot write");
+    }
+    size_ = size;
+}
+
 void OutputFile::Commit() {
     const platform::NativeFile file = file_;
     file_ = platform::kNoFile; // closed by FinishTemporary whatever it returns

@@ -22,6 +22,8 @@ class OutputFile {
 
     void Write(const uint8_t *data, size_t size);
     void WriteAt(uint64_t offset, const uint8_t *data, size_t size);
+    // Cuts the file to `size` bytes; writing goes on there.
+    void Truncate(uint64_t size);
     uint64_t size() const {
         return size_;
     }

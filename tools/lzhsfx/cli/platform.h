@@ -67,11 +67,16 @@ extern const NativeFile kNoFile;
 NativeFile OpenForReading(const std::string &path);
 // Reads up to `size` bytes, fewer only at the end of the file.
 bool Read(NativeFile file, void *buffer, size_t size, size_t *got);
+// Reads up to `size` bytes at `offset`, fewer only at the end of the file, whatever
+// the file's position.
+bool ReadAt(NativeFile file, uint64_t offset, void *buffer, size_t size, size_t *got);
 // Writes all of `data` at `offset`.
 bool WriteAt(NativeFile file, uint64_t offset, const void *data, size_t size);
 // Writes all of `data` at the current position.
 bool Write(NativeFile file, const void *data, size_t size);
 bool Seek(NativeFile file, uint64_t position);
+// Cuts or extends the file to `size` bytes.
+bool Truncate(NativeFile file, uint64_t size);
 bool Tell(NativeFile file, uint64_t *position);
 bool Size(NativeFile file, uint64_t *size);
 // Gives the file its times, in Unix seconds.
@@ -79,6 +84,10 @@ bool SetTimes(NativeFile file, uint32_t access, uint32_t modification);
 bool Close(NativeFile file);
 
 bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *data);
+// A new file for reading and writing in the folder for temporary files, which no name
+// leads to once it is open and which goes when it is closed or the program ends: the
+// tool's scratch space.
+NativeFile CreateScratch();
 bool RemoveFile(const std::string &path);
 bool IsReadable(const std::string &path);
 

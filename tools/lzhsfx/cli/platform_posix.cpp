@@ -197,6 +197,25 @@ bool Read(NativeFile file, void *buffer, size_t size, size_t *got) {
     return true;
 }
 
+bool ReadAt(NativeFile file, uint64_t offset, void *buffer, size_t size, size_t *got) {
+    uint8_t *out = static_cast<uint8_t *>(buffer);
+    *got = 0;
+    while (*got < size) {
+        const ssize_t r = pread(file, out + *got, size - *got, static_cast<off_t>(offset + *got));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r < 0) {
+            return false;
+        }
+        if (r == 0) {
+            break;
+        }
+        *got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
 namespace {
 
 // Writes all `size` bytes through `write_some(bytes, count, done)`, a write(2)-like call
@@ -237,6 +256,10 @@ bool Write(NativeFile file, const void *data, size_t size) {
 
 bool Seek(NativeFile file, uint64_t position) {
     return lseek(file, static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+bool Truncate(NativeFile file, uint64_t size) {
+    return ftruncate(file, static_cast<off_t>(size)) == 0;
 }
 
 bool Tell(NativeFile file, uint64_t *position) {
@@ -283,6 +306,19 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *data) {
     }
     close(fd);
     return true;
+}
+
+NativeFile CreateScratch() {
+    const char *folder = std::getenv("TMPDIR");
+    std::string name = folder != nullptr && folder[0] != 0 ? folder : "/tmp";
+    name += "/lzhsfx-XXXXXX";
+    std::vector<char> pattern(name.begin(), name.end());
+    pattern.push_back(0);
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        unlink(pattern.data());
+    }
+    return fd;
 }
 
 bool RemoveFile(const std::string &path) {

@@ -359,6 +359,29 @@ bool Read(NativeFile file, void *buffer, size_t size, size_t *got) {
     return true;
 }
 
+bool ReadAt(NativeFile file, uint64_t offset, void *buffer, size_t size, size_t *got) {
+    uint8_t *out = static_cast<uint8_t *>(buffer);
+    *got = 0;
+    while (*got < size) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - *got, 1u << 30));
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset + *got);
+        at.OffsetHigh = static_cast<DWORD>((offset + *got) >> 32);
+        DWORD n = 0;
+        if (!ReadFile(file, out + *got, chunk, &n, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        *got += n;
+    }
+    return true;
+}
+
 bool WriteAt(NativeFile file, uint64_t offset, const void *data, size_t size) {
     const uint8_t *bytes = static_cast<const uint8_t *>(data);
     size_t done = 0;
@@ -400,6 +423,12 @@ bool Seek(NativeFile file, uint64_t position) {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(position);
     return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool Truncate(NativeFile file, uint64_t size) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(file) != 0;
 }
 
 bool Tell(NativeFile file, uint64_t *position) {
@@ -447,6 +476,24 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *data) {
     CloseHandle(file);
     SetLastError(error);
     return ok;
+}
+
+NativeFile CreateScratch() {
+    wchar_t folder[MAX_PATH + 1], name[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+    if (n == 0 || n > MAX_PATH || GetTempFileNameW(folder, L"lzh", 0, name) == 0) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // GetTempFileNameW made the file; it is opened anew to be deleted on closing.
+    const HANDLE file =
+        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        DeleteFileW(name);
+        SetLastError(error);
+    }
+    return file;
 }
 
 bool RemoveFile(const std::string &path) {

@@ -4,6 +4,8 @@
 #include "stub_archive.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +16,7 @@
 #include "decode/crc.h"
 #include "decode/decoder.h"
 #include "files/text.h"
+#include "parallel.h"
 #include "platform.h"
 #include "startup/run_state.h"
 #include "win32_runtime.h"
@@ -45,14 +48,6 @@ std::string Quoted(const std::string &path) {
     return "\"" + path + "\"";
 }
 
-std::vector<uint8_t> ReadWhole(const std::string &path) {
-    std::vector<uint8_t> data;
-    if (!platform::ReadWholeFile(path, &data)) {
-        throw Failure(Quoted(path) + ": cannot read: " + platform::LastError());
-    }
-    return data;
-}
-
 // Whether `h` (at least 22 bytes) starts a level-0 or level-1 header.
 bool IsOldHeader(const uint8_t *h) {
     return h[0] != 0 && h[2] == '-' && h[6] == '-' && (h[20] == 0 || h[20] == 1);
@@ -62,19 +57,13 @@ bool IsOldHeader(const uint8_t *h) {
 
 StubArchive::StubArchive(const std::string &path, int32_t dos_time_offset) : path_(path) {
     uint8_t start[kSettingsOffset + kSettingsSize] = {};
-    size_t got = 0;
-    {
-        const platform::NativeFile file = platform::OpenForReading(path);
-        if (file == platform::kNoFile) {
-            throw Failure(Quoted(path) + ": cannot open: " + platform::LastError());
-        }
-        const bool ok = platform::Size(file, &location_.file_size) &&
-                        platform::Read(file, start, sizeof start, &got);
-        const std::string error = ok ? "" : platform::LastError();
-        platform::Close(file);
-        if (!ok) {
-            throw Failure(Quoted(path) + ": cannot read: " + error);
-        }
+    file_ = std::make_unique<FileSource>(path);
+    location_.file_size = file_->size();
+    const size_t got = static_cast<size_t>(std::min<uint64_t>(file_->size(), sizeof start));
+    try {
+        file_->Read(0, start, got);
+    } catch (const lzhsfx::LzhError &e) {
+        throw Failure(e.what());
     }
 
     if (got >= 2 && start[0] == 'M' && start[1] == 'Z') {
@@ -95,23 +84,30 @@ StubArchive::StubArchive(const std::string &path, int32_t dos_time_offset) : pat
                           ", beyond the end of the file");
         }
     } else if (got >= 2) {
-        const std::vector<uint8_t> data = ReadWhole(path);
-        lzhsfx::ReadOptions options;
-        options.dos_time_offset = dos_time_offset;
+        options_.dos_time_offset = dos_time_offset;
+        size_t index = 0;
         try {
-            lzhsfx::InstallerArchive archive =
-                lzhsfx::ForInstaller(data.data(), data.size(), options);
-            if (!archive.as_stored) {
-                converted_ = std::move(archive.rewritten);
-                stored_ = std::move(archive.members);
-                trailing_ = archive.trailing;
-                location_.file_size = converted_.size();
+            rewritten_ = lzhsfx::ForInstaller(
+                *file_, spool_,
+                [&](const lzhsfx::InstallerMember &entry) {
+                    if (!entry.refusal.empty() || entry.member.itself) {
+                        left_out_.push_back({index, entry.refusal});
+                    }
+                    ++index;
+                },
+                options_);
+            if (!rewritten_.as_stored) {
+                converted_ = true;
+                trailing_ = rewritten_.trailing;
+                location_.file_size = rewritten_.rewritten.size();
+                stored_ = std::make_unique<lzhsfx::ArchiveWalker>(*file_, options_);
             }
         } catch (const lzhsfx::LzhError &e) {
             // A damaged level-2 archive is left to the stub's reader, which says where.
             if (got >= 22 && IsOldHeader(start)) {
                 throw Failure(Quoted(path) + ": " + e.what());
             }
+            left_out_.clear();
         }
     }
 
@@ -132,11 +128,67 @@ StubArchive::~StubArchive() {
     runtime::Close(State->ArchiveFile);
     std::free(state_);
     State = nullptr;
+    for (RunState *helper : helpers_) {
+        std::free(helper);
+    }
+}
+
+void StubArchive::OnThreads(size_t count, int threads, const std::function<void(size_t)> &task) {
+    const size_t workers =
+        std::min<size_t>(count, static_cast<size_t>(lzhsfx::ThreadCount(threads)));
+    if (workers <= 1) {
+        for (size_t i = 0; i < count; ++i) {
+            task(i);
+        }
+        return;
+    }
+    while (helpers_.size() < workers - 1) {
+        RunState *helper = static_cast<RunState *>(std::calloc(1, sizeof(RunState)));
+        if (helper == nullptr) {
+            throw Failure("not enough memory");
+        }
+        std::memcpy(helper->CrcTable, state_->CrcTable, sizeof helper->CrcTable);
+        helper->ArchiveFile = HFILE_ERROR;
+        helper->OutputFile = INVALID_HANDLE_VALUE;
+        helpers_.push_back(helper);
+    }
+    std::atomic<size_t> next{0}, claimed{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;
+    auto work = [&] {
+        // This thread's run state: the archive's own on the calling thread, else a
+        // helper's, with an archive handle opened here.
+        const bool helper = State == nullptr;
+        if (helper) {
+            State = helpers_[claimed++];
+            Open();
+        }
+        for (size_t i; !failed && (i = next++) < count;) {
+            try {
+                task(i);
+            } catch (...) {
+                if (!failed.exchange(true)) {
+                    error = std::current_exception();
+                }
+            }
+        }
+        if (helper) {
+            ReleaseHeader();
+            runtime::Close(State->ArchiveFile);
+            State->ArchiveFile = HFILE_ERROR;
+            State = nullptr;
+        }
+    };
+    lzhsfx::threading::RunOnThreads(
+        workers - 1, [](void *context) { (*static_cast<decltype(work) *>(context))(); }, &work);
+    if (error) {
+        std::rethrow_exception(error);
+    }
 }
 
 void StubArchive::Open() {
-    State->ArchiveFile = converted() ? runtime::OpenMemory(converted_.data(), converted_.size())
-                                     : runtime::OpenFile(path_);
+    State->ArchiveFile = runtime::OpenSource(
+        converted_ ? static_cast<const lzhsfx::ByteSource *>(&rewritten_.rewritten) : file_.get());
     if (State->ArchiveFile == HFILE_ERROR) {
         throw Failure(Quoted(path_) + ": cannot open: " + platform::LastError());
     }
@@ -155,14 +207,14 @@ bool StubArchive::StoredChecksum(uint16_t *checksum) {
 namespace {
 
 // A member the stub's code never sees, from its own header.
-Member Refused(const lzhsfx::InstallerMember &entry) {
-    const lzhsfx::ArchiveMember &a = entry.member;
+Member LeftOut(const lzhsfx::ArchiveMember &a, const std::string &refusal) {
     Member m;
     std::string path = a.absolute ? "/" : "";
     for (const std::string &part : a.info.directory) {
         path += part + "/";
     }
-    m.path = path + a.info.name;
+    m.path = a.itself ? "." : path + a.info.name;
+    m.itself = a.itself;
     m.method = a.method == "-lhd-" && a.link_target.empty() ? 'd' : 0;
     m.method_name = a.method;
     m.packed_size = a.packed_size;
@@ -183,81 +235,105 @@ Member Refused(const lzhsfx::InstallerMember &entry) {
     }
     m.crc = a.crc;
     m.attribute = a.info.attribute;
-    m.refusal = entry.refusal;
+    m.refusal = refusal;
+    m.quirks = a.quirks;
+    m.comment = a.comment;
     return m;
 }
 
 } // namespace
 
-bool StubArchive::ReadHeaders(std::vector<Member> *members) {
-    std::vector<Member> read;
-    const bool ok = ReadStubHeaders(&read);
-    if (!converted()) {
-        *members = std::move(read);
-        return ok;
+StubArchive::Step StubArchive::Next(Member *member) {
+    if (ended_) {
+        return end_;
     }
-    // The rewritten archive holds the members the installer takes, in their order.
-    members->clear();
-    size_t next = 0;
-    for (const lzhsfx::InstallerMember &entry : stored_) {
-        if (!entry.refusal.empty()) {
-            members->push_back(Refused(entry));
-            continue;
+    Step step;
+    if (!converted_) {
+        step = NextStubMember(member);
+    } else {
+        // The rewritten archive holds the members the installer takes, in their order.
+        lzhsfx::ArchiveMember stored;
+        bool more;
+        try {
+            more = stored_->Next(&stored);
+        } catch (const lzhsfx::LzhError &e) {
+            throw Failure(Quoted(path_) + " changed while it was read: " + e.what());
         }
-        if (next == read.size()) {
-            return false;
+        if (!more) {
+            step = NextStubMember(member);
+            if (step == Step::kMember) {
+                throw Failure(Quoted(path_) + " changed while it was read");
+            }
+        } else if (next_left_out_ < left_out_.size() && left_out_[next_left_out_].first == count_) {
+            *member = LeftOut(stored, left_out_[next_left_out_++].second);
+            step = Step::kMember;
+        } else {
+            step = NextStubMember(member);
+            member->method_name = stored.method;
+            member->quirks = stored.quirks;
+            member->comment = stored.comment;
         }
-        Member m = read[next++];
-        m.method_name = entry.member.method;
-        m.quirks = entry.member.quirks;
-        m.comment = entry.member.comment;
-        members->push_back(std::move(m));
     }
-    return ok;
+    if (step == Step::kMember) {
+        ++count_;
+    } else {
+        ended_ = true;
+        end_ = step;
+    }
+    return step;
 }
 
-bool StubArchive::ReadStubHeaders(std::vector<Member> *members) {
-    members->clear();
-    uint64_t at = location_.archive_offset + (location_.has_checksum ? 2 : 0);
-    if (at > location_.file_size) {
-        ReportDataMissing();
-        return false;
-    }
-    for (;;) {
-        ReleaseHeader();
-        if (!runtime::Seek(State->ArchiveFile, at)) {
-            ReportReadError();
-            return false;
-        }
-        const HeaderResult r = ReadMemberHeader();
-        if (r == kHeaderEnd) {
-            return true;
-        }
-        if (r != kHeaderValid) {
-            return false;
-        }
-        Member m;
-        m.header_offset = at;
-        m.method_name = std::string("-lh") + MemberMethod() + "-";
-        m.data_offset = runtime::Tell(State->ArchiveFile);
-        m.path = State->MemberPath;
-        m.method = MemberMethod();
-        m.packed_size = MemberPackedSize();
-        m.unpacked_size = MemberUnpackedSize();
-        m.time = MemberTime();
-        m.creation_time = State->CreationTime;
-        m.modification_time = State->ModificationTime;
-        m.access_time = State->AccessTime;
-        m.crc = MemberDataCrc();
-        m.attribute = State->Attribute;
-        // The scan pass passes over every member's packed data, a directory's too.
-        if (m.packed_size > location_.file_size - m.data_offset) {
+uint64_t StubArchive::position() const {
+    return count_ == 0 ? location_.archive_offset : at_;
+}
+
+uint64_t StubArchive::read_position() const {
+    return runtime::Tell(State->ArchiveFile);
+}
+
+StubArchive::Step StubArchive::NextStubMember(Member *member) {
+    if (!started_) {
+        started_ = true;
+        at_ = location_.archive_offset + (location_.has_checksum ? 2 : 0);
+        if (at_ > location_.file_size) {
             ReportDataMissing();
-            return false;
+            return Step::kDamaged;
         }
-        at = m.data_offset + m.packed_size;
-        members->push_back(m);
     }
+    ReleaseHeader();
+    if (!runtime::Seek(State->ArchiveFile, at_)) {
+        ReportReadError();
+        return Step::kDamaged;
+    }
+    const HeaderResult r = ReadMemberHeader();
+    if (r == kHeaderEnd) {
+        return Step::kEnd;
+    }
+    if (r != kHeaderValid) {
+        return Step::kDamaged;
+    }
+    Member m;
+    m.header_offset = at_;
+    m.method_name = std::string("-lh") + MemberMethod() + "-";
+    m.data_offset = runtime::Tell(State->ArchiveFile);
+    m.path = State->MemberPath;
+    m.method = MemberMethod();
+    m.packed_size = MemberPackedSize();
+    m.unpacked_size = MemberUnpackedSize();
+    m.time = MemberTime();
+    m.creation_time = State->CreationTime;
+    m.modification_time = State->ModificationTime;
+    m.access_time = State->AccessTime;
+    m.crc = MemberDataCrc();
+    m.attribute = State->Attribute;
+    // The scan pass passes over every member's packed data, a directory's too.
+    if (m.packed_size > location_.file_size - m.data_offset) {
+        ReportDataMissing();
+        return Step::kDamaged;
+    }
+    at_ = m.data_offset + m.packed_size;
+    *member = std::move(m);
+    return Step::kMember;
 }
 
 DecodeResult StubArchive::Decode(const Member &member, HANDLE output,

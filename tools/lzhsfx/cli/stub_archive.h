@@ -5,11 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
+#include "file_source.h"
 #include "installer_archive.h"
 #include "settings_record.h"
 
@@ -46,6 +49,9 @@ struct Member {
     std::string refusal;
     std::vector<std::string> quirks;
     std::string comment;
+    // A directory entry of the folder the plain archive was made of: not in the
+    // installer's archive, and nothing to make.
+    bool itself = false;
 };
 
 struct DecodeResult {
@@ -63,10 +69,10 @@ class StubArchive {
     // Opens the file: an installer, found by its "MZ" signature and settings record,
     // or a plain archive. A plain archive that the installer would not read as it is
     // stored (level-0, level-1 or level-3 headers, or those of other systems' LHA tools)
-    // is rewritten in memory as the builder would wrap it, with the installer's level-2
-    // headers and the packed data as it is; `dos_time_offset` (seconds east of UTC)
-    // converts its MS-DOS times. Throws Failure when the file cannot be opened or holds
-    // no archive.
+    // is read as the builder would wrap it, with the installer's level-2 headers
+    // (written to a scratch file) and the packed data where it lies in the file;
+    // `dos_time_offset` (seconds east of UTC) converts its MS-DOS times. Throws Failure
+    // when the file cannot be opened or holds no archive.
     StubArchive(const std::string &path, int32_t dos_time_offset);
     ~StubArchive();
     StubArchive(const StubArchive &) = delete;
@@ -77,17 +83,26 @@ class StubArchive {
     }
     // Whether the headers were rewritten.
     bool converted() const {
-        return !converted_.empty();
+        return converted_;
     }
     // Bytes after the end mark of a plain archive.
     uint64_t trailing() const {
         return trailing_;
     }
 
-    // Reads every header in order. Returns false when one is damaged or its data runs
-    // past the end of the file (the stub has reported it); `members` then holds the
-    // members before it.
-    bool ReadHeaders(std::vector<Member> *members);
+    enum class Step { kMember, kEnd, kDamaged };
+    // Reads the next header, in order: kMember with `member` set; kEnd after the last;
+    // kDamaged when one is damaged or its data runs past the end of the file (the stub
+    // has reported it). The walk ends at kEnd or kDamaged.
+    Step Next(Member *member);
+    // The members read so far, and the end of the last one's packed data (the start
+    // of the archive before the first).
+    size_t count() const {
+        return count_;
+    }
+    uint64_t position() const;
+    // Where the stub's reads of the archive stand, up to location().file_size.
+    uint64_t read_position() const;
     // The checksum stored in front of the first header; false when it is missing.
     bool StoredChecksum(uint16_t *checksum);
 
@@ -97,17 +112,37 @@ class StubArchive {
     // closed and the file of that name deleted, as the installer's abort path does.
     DecodeResult Decode(const Member &member, HANDLE output, const std::string &destination);
 
+    // Runs task(i) for every i below `count` on up to `threads` threads (0: one per
+    // processor), as lzhsfx::ParallelFor does; each thread has a run state and an
+    // archive handle of its own, so that the tasks may call Decode.
+    void OnThreads(size_t count, int threads, const std::function<void(size_t)> &task);
+
   private:
     void Open();
-    bool ReadStubHeaders(std::vector<Member> *members);
+    Step NextStubMember(Member *member);
 
     std::string path_;
     ArchiveLocation location_;
-    std::vector<uint8_t> converted_;
-    // The members of a rewritten archive, as stored.
-    std::vector<lzhsfx::InstallerMember> stored_;
+    std::unique_ptr<FileSource> file_;
+    // A rewritten archive: its layout, with its new headers in the scratch file, and a
+    // second walk over the members as stored, beside the stub's over the new headers.
+    bool converted_ = false;
+    FileSpool spool_;
+    lzhsfx::InstallerArchive rewritten_;
+    std::unique_ptr<lzhsfx::ArchiveWalker> stored_;
+    lzhsfx::ReadOptions options_;
+    // The members the rewritten archive leaves out, by their index, with the reason
+    // (none for the folder itself).
+    std::vector<std::pair<size_t, std::string>> left_out_;
+    size_t next_left_out_ = 0;
     uint64_t trailing_ = 0;
+    size_t count_ = 0;
+    uint64_t at_ = 0; // the next header the stub reads
+    bool started_ = false, ended_ = false;
+    Step end_ = Step::kEnd;
     RunState *state_ = nullptr;
+    // The run states of the other threads of OnThreads.
+    std::vector<RunState *> helpers_;
 };
 
 } // namespace cli

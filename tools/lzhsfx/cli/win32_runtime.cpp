@@ -1,8 +1,8 @@
 // The Win32 calls of stub_calls.h, served for the stub's reader and decoder in the
 // tool, and the controls of win32_runtime.h.
 //
-// - An archive handle (HFILE) is a small index into a table of open sources, a file
-//   or bytes in memory. An output handle (HANDLE) is an index into a table of sinks;
+// - An archive handle (HFILE) is a small index into a table of open sources, each read
+//   through a buffer. An output handle (HANDLE) is an index into a table of sinks;
 //   neither is ever 0 or all ones, the values the stub reads as "none".
 // - Names given to the calls are Shift-JIS with "\" or "/" separators and are
 //   converted to UTF-8 for the file system; relative names resolve under the root
@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lzh_writer.h"
 #include "stub_calls.h"
 #include "text_codec.h"
 
@@ -27,15 +28,22 @@ using cli::platform::NativeFile;
 
 // ---- Archive sources ------------------------------------------------------------
 
+// The stub reads a header's few bytes, or at most 64 KiB of packed data, at a time;
+// these are served from a buffer that reads the source ahead by this much.
+constexpr size_t kReadAhead = size_t{256} << 10;
+
+// The tables of handles are the thread's own: each thread that runs the stub's code
+// opens its handles itself. Their entries hold nothing that needs destroying.
 struct Source {
     bool open = false;
-    NativeFile file = kNoFile; // kNoFile: the bytes below
-    const uint8_t *data = nullptr;
-    size_t size = 0;
-    uint64_t position = 0; // of the memory source
+    const lzhsfx::ByteSource *source = nullptr;
+    uint64_t position = 0;
+    uint8_t *buffer = nullptr; // kReadAhead bytes once read through
+    uint64_t base = 0;         // of the buffered bytes
+    size_t filled = 0;
 };
 
-Source sources[8];
+thread_local Source sources[8];
 
 Source *SourceOf(HFILE file) {
     if (file < 1 || file > static_cast<HFILE>(sizeof sources / sizeof sources[0]) ||
@@ -68,8 +76,8 @@ struct Sink {
     size_t limit = 0;
 };
 
-Sink sinks[8];
-uint64_t bytes_written = 0;
+thread_local Sink sinks[8];
+thread_local uint64_t bytes_written = 0;
 
 HANDLE AddSink(const Sink &s) {
     for (size_t i = 0; i < sizeof sinks / sizeof sinks[0]; ++i) {
@@ -113,7 +121,7 @@ bool NativeName(LPCSTR name, std::string *native) {
 
 // ---- Abort ----------------------------------------------------------------------
 
-std::jmp_buf *abort_target = nullptr;
+thread_local std::jmp_buf *abort_target = nullptr;
 
 } // namespace
 
@@ -122,51 +130,20 @@ std::jmp_buf *abort_target = nullptr;
 
 namespace runtime {
 
-HFILE OpenFile(const std::string &path) {
-    const NativeFile file = cli::platform::OpenForReading(path);
-    if (file == kNoFile) {
-        return HFILE_ERROR;
-    }
+HFILE OpenSource(const lzhsfx::ByteSource *source) {
     Source s;
-    s.file = file;
-    const HFILE h = AddSource(s);
-    if (h == HFILE_ERROR) {
-        cli::platform::Close(file);
-    }
-    return h;
-}
-
-HFILE OpenMemory(const uint8_t *data, size_t size) {
-    Source s;
-    s.data = data;
-    s.size = size;
+    s.source = source;
     return AddSource(s);
 }
 
 uint64_t Tell(HFILE file) {
     Source *s = SourceOf(file);
-    uint64_t at = 0;
-    if (s != nullptr) {
-        if (s->file == kNoFile) {
-            at = s->position;
-        } else {
-            cli::platform::Tell(s->file, &at);
-        }
-    }
-    return at;
+    return s != nullptr ? s->position : 0;
 }
 
 uint64_t Size(HFILE file) {
     Source *s = SourceOf(file);
-    uint64_t size = 0;
-    if (s != nullptr) {
-        if (s->file == kNoFile) {
-            size = s->size;
-        } else {
-            cli::platform::Size(s->file, &size);
-        }
-    }
-    return size;
+    return s != nullptr ? s->source->size() : 0;
 }
 
 bool Seek(HFILE file, uint64_t position) {
@@ -174,11 +151,8 @@ bool Seek(HFILE file, uint64_t position) {
     if (s == nullptr) {
         return false;
     }
-    if (s->file == kNoFile) {
-        s->position = position;
-        return true;
-    }
-    return cli::platform::Seek(s->file, position);
+    s->position = position;
+    return true;
 }
 
 UINT Read(HFILE file, void *buffer, UINT size) {
@@ -248,20 +222,37 @@ UINT WINAPI _lread(HFILE h, LPVOID buffer, UINT n) {
         return static_cast<UINT>(HFILE_ERROR);
     }
     uint8_t *out = static_cast<uint8_t *>(buffer);
-    if (s->file == kNoFile) {
-        const uint64_t left = s->position < s->size ? s->size - s->position : 0;
-        const UINT got = left < n ? static_cast<UINT>(left) : n;
-        if (got > 0) {
-            std::memcpy(out, s->data + s->position, got);
+    const uint64_t size = s->source->size();
+    const uint64_t left = s->position < size ? size - s->position : 0;
+    const size_t want = left < n ? static_cast<size_t>(left) : n;
+    size_t done = 0;
+    try {
+        while (done < want) {
+            const uint64_t at = s->position + done;
+            if (at >= s->base && at - s->base < s->filled) {
+                const size_t from = static_cast<size_t>(at - s->base);
+                const size_t part = std::min(want - done, s->filled - from);
+                std::memcpy(out + done, s->buffer + from, part);
+                done += part;
+            } else if (want - done >= kReadAhead) {
+                s->source->Read(at, out + done, want - done);
+                done = want;
+            } else {
+                if (s->buffer == nullptr) {
+                    s->buffer = new uint8_t[kReadAhead];
+                }
+                s->filled = 0;
+                s->base = at;
+                s->filled = static_cast<size_t>(std::min<uint64_t>(kReadAhead, size - at));
+                s->source->Read(at, s->buffer, s->filled);
+            }
         }
-        s->position += got;
-        return got;
-    }
-    size_t got = 0;
-    if (!cli::platform::Read(s->file, out, n, &got)) {
+    } catch (const lzhsfx::LzhError &) {
+        s->filled = 0;
         return static_cast<UINT>(HFILE_ERROR);
     }
-    return static_cast<UINT>(got);
+    s->position += done;
+    return static_cast<UINT>(done);
 }
 
 HFILE WINAPI _lclose(HFILE h) {
@@ -269,9 +260,9 @@ HFILE WINAPI _lclose(HFILE h) {
     if (s == nullptr) {
         return HFILE_ERROR;
     }
-    const bool ok = s->file == kNoFile || cli::platform::Close(s->file);
+    delete[] s->buffer;
     *s = Source{};
-    return ok ? 0 : HFILE_ERROR;
+    return 0;
 }
 
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED) {

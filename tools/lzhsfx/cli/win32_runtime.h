@@ -1,7 +1,7 @@
 // The tool's side of the Win32 seam: the stub's header reader and decoder run in the
 // tool on win32_runtime.cpp, which serves the calls of stub_calls.h (archive reads,
 // output writes, the deletion and the process end of the abort path) from tables of
-// its own, so that an archive can be bytes in memory and an output a capture, and an
+// its own, so that an archive can be laid out from pieces and an output a capture, and an
 // abort comes back to the tool. On the host win32_posix.cpp implements the other calls
 // the stub's sources make; on Windows they are the system's. These are the controls
 // the tool drives them with.
@@ -12,15 +12,16 @@
 #include <string>
 #include <windows.h>
 
+#include "byte_source.h"
 #include "platform.h"
 
 namespace runtime {
 
-// Opens a file for the stub's reads (`_lread`); HFILE_ERROR when it cannot be opened
-// (platform::LastError says why).
-HFILE OpenFile(const std::string &path);
-// Serves `size` bytes at `data`, which must stay valid until the handle is closed.
-HFILE OpenMemory(const uint8_t *data, size_t size);
+// Handles are the calling thread's: each thread that runs the stub's code opens its own.
+//
+// Serves the stub's reads (`_lread`) from `source`, which must stay valid until the
+// handle is closed, through a buffer of read-ahead; HFILE_ERROR when no handle is free.
+HFILE OpenSource(const lzhsfx::ByteSource *source);
 // Position and size of an open archive handle, and a seek to an absolute position.
 uint64_t Tell(HFILE file);
 uint64_t Size(HFILE file);
@@ -42,7 +43,7 @@ HANDLE CaptureHandle(std::string *text, size_t limit);
 bool CloseOutput(HANDLE output);
 // Deletes a file by its Shift-JIS name like `DeleteFileA`.
 bool DeleteOutput(const std::string &name);
-// Bytes taken by `WriteFile` since the program started, on any handle.
+// Bytes taken by `WriteFile` on this thread, on any handle, since it started.
 uint64_t BytesWritten();
 
 // Relative file names of the name-taking calls resolve under this folder (the
