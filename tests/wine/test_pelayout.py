@@ -20,7 +20,8 @@ PELAYOUT = Path(os.environ.get("PELAYOUT", winehelper.SOURCE_DIR / "tools/pelayo
 sys.path.insert(0, str(PELAYOUT.parent))
 import lzpack  # noqa: E402  the packer's format, beside the tool
 PROBE = winehelper.test_program("MSGBOX_PROBE", "msgbox_probe.exe")
-WORK_DIR = winehelper.build_dir() / "pelayout-test"
+# One folder a backend: the Wine and emulated runs of this module go side by side.
+WORK_DIR = winehelper.build_dir() / f"pelayout-test-{winehelper.backend()}"
 
 
 def relay(source, target, *options):
