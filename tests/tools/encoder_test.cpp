@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bit_writer.h"
@@ -199,6 +200,30 @@ TEST(EncoderTest, GivesTheSameBytesForTheSameInput) {
         EXPECT_EQ(Compress(Method::kLh7, data.data(), data.size(), level),
                   Compress(Method::kLh7, data.data(), data.size(), level))
             << "level " << level;
+    }
+}
+
+// Each thread keeps its last encoder for the next input: whatever came before, on
+// this thread or alone on a new one, the bytes are the same.
+TEST(EncoderTest, GivesTheSameBytesAfterAnyEarlierInputOnTheThread) {
+    struct Input {
+        Method method;
+        int level;
+        std::vector<uint8_t> data;
+    };
+    const std::vector<Input> inputs = {
+        {Method::kLh7, 6, TextLike(1600000, 1)},   {Method::kLh7, 6, BinaryLike(50000, 2)},
+        {Method::kLh7, 6, RandomBytes(3, 3)},      {Method::kLh5, 6, TextLike(70000, 4)},
+        {Method::kLh7, 9, BinaryLike(300000, 5)},  {Method::kLh7, 6, TextLike(1600000, 1)},
+        {Method::kLh6, 1, RepeatAt(30000, 40000)}, {Method::kLh7, 6, BinaryLike(50000, 2)},
+    };
+    for (const Input &in : inputs) {
+        std::vector<uint8_t> alone;
+        std::thread([&] {
+            alone = Compress(in.method, in.data.data(), in.data.size(), in.level);
+        }).join();
+        EXPECT_EQ(Compress(in.method, in.data.data(), in.data.size(), in.level), alone)
+            << MethodChar(in.method) << " level " << in.level << ", " << in.data.size() << " bytes";
     }
 }
 

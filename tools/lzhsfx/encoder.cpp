@@ -359,16 +359,28 @@ void SegmentEncoder::Emit(const Symbol *symbols, size_t count, bool ends_stream,
     WriteBlock(out, symbols, count, stats, MakeBlockCode(stats, params_), params_);
 }
 
-} // namespace
-
 // A segment's encoding depends on the dictionary's worth of input before it, on the
 // segment, on up to kMaxMatch bytes after it (a match found at its last position is
 // measured that far) and on whether it ends the input. The input is taken in rounds of
 // a few segments per thread, each round's window holding exactly those bytes.
-void CompressStream(Method method, uint64_t size,
-                    const std::function<void(uint64_t, uint8_t *, size_t)> &read,
-                    const std::function<void(const uint8_t *, size_t)> &write, int level,
-                    int threads, const std::function<void(size_t)> &finished) {
+
+// The encoder a thread used last, kept for the next input of the same method and
+// level: many small files are compressed one after another on each thread, and each
+// would otherwise allocate and fill the match finder's tables anew.
+struct CachedEncoder {
+    Method method;
+    const LevelParams *level;
+    std::unique_ptr<SegmentEncoder> encoder;
+};
+thread_local CachedEncoder cached_encoder{Method::kLh5, nullptr, nullptr};
+
+// Encodes `size` bytes a round of segments at a time: `window(from, to)` gives the
+// input bytes [from, to), valid until it is called again; `write` takes the packed
+// stream in order.
+template <typename Window>
+void EncodeRounds(Method method, uint64_t size, const Window &window,
+                  const std::function<void(const uint8_t *, size_t)> &write, int level, int threads,
+                  const std::function<void(size_t)> &finished) {
     if (size == 0) {
         return;
     }
@@ -377,8 +389,12 @@ void CompressStream(Method method, uint64_t size,
     const int workers = static_cast<int>(std::min<uint64_t>(segments, ThreadCount(threads)));
     const size_t per_round = static_cast<size_t>(std::min<uint64_t>(segments, 4 * workers));
     const size_t dictionary = DictionarySize(method);
-    std::vector<uint8_t> window;
     std::vector<std::unique_ptr<SegmentEncoder>> encoders(static_cast<size_t>(workers));
+    // The first worker takes this thread's encoder and leaves it for the next input.
+    if (cached_encoder.encoder != nullptr && cached_encoder.method == method &&
+        cached_encoder.level == &params) {
+        encoders[0] = std::move(cached_encoder.encoder);
+    }
     std::vector<BitWriter> parts(per_round);
     BitWriter out;
     for (uint64_t first = 0; first < segments; first += per_round) {
@@ -387,16 +403,15 @@ void CompressStream(Method method, uint64_t size,
         const uint64_t end = std::min(size, (first + count) * kSegmentSize);
         const uint64_t from = begin - std::min<uint64_t>(begin, dictionary);
         const uint64_t to = std::min<uint64_t>(size, end + kMaxMatch);
-        window.resize(static_cast<size_t>(to - from));
-        read(from, window.data(), window.size());
+        const uint8_t *const data = window(from, to);
+        const size_t length = static_cast<size_t>(to - from);
         std::atomic<size_t> next{0};
         ParallelFor(static_cast<size_t>(workers), workers, [&](size_t w) {
             if (encoders[w] == nullptr) {
-                encoders[w] =
-                    std::make_unique<SegmentEncoder>(method, window.data(), window.size(), params);
+                encoders[w] = std::make_unique<SegmentEncoder>(method, data, length, params);
             }
             SegmentEncoder &encoder = *encoders[w];
-            encoder.Rebind(window.data(), window.size());
+            encoder.Rebind(data, length);
             for (size_t s; (s = next++) < count;) {
                 const uint64_t at = (first + s) * kSegmentSize;
                 const size_t n = static_cast<size_t>(std::min<uint64_t>(kSegmentSize, size - at));
@@ -416,16 +431,32 @@ void CompressStream(Method method, uint64_t size,
     }
     out.Flush();
     write(out.Bytes().data(), out.Bytes().size());
+    cached_encoder = {method, &params, std::move(encoders[0])};
+}
+
+} // namespace
+
+void CompressStream(Method method, uint64_t size,
+                    const std::function<void(uint64_t, uint8_t *, size_t)> &read,
+                    const std::function<void(const uint8_t *, size_t)> &write, int level,
+                    int threads, const std::function<void(size_t)> &finished) {
+    std::vector<uint8_t> window;
+    EncodeRounds(
+        method, size,
+        [&](uint64_t from, uint64_t to) {
+            window.resize(static_cast<size_t>(to - from));
+            read(from, window.data(), window.size());
+            return static_cast<const uint8_t *>(window.data());
+        },
+        write, level, threads, finished);
 }
 
 std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size, int level,
                               int threads, const std::function<void(size_t)> &finished) {
     std::vector<uint8_t> packed;
-    CompressStream(
-        method, size,
-        [&](uint64_t offset, uint8_t *out, size_t n) {
-            std::copy(data + offset, data + offset + n, out);
-        },
+    // The input is in memory already: each round's window is read in place.
+    EncodeRounds(
+        method, size, [&](uint64_t from, uint64_t) { return data + from; },
         [&](const uint8_t *bytes, size_t n) { packed.insert(packed.end(), bytes, bytes + n); },
         level, threads, finished);
     return packed;

@@ -302,7 +302,7 @@ int Inspect(const std::string &command, Arguments &args) {
 
 // The command line after the program's name, in UTF-8.
 int Main(std::vector<std::string> command_line) {
-    cli::platform::StartConsole();
+    cli::platform::StartProcess();
     Arguments args(std::move(command_line));
     try {
         if (args.Done()) {

@@ -194,31 +194,45 @@ class ArchiveStream {
     }
 
     // Compresses the files of `batch`, each smaller than kLargeFile, one per thread,
-    // and writes them in order, with the directory entries among them.
+    // and writes them in order, with the directory entries among them. Each file is
+    // read on the thread that packs it, and only the smaller of its data and its
+    // packed stream is kept until the batch is written.
     void AddBatch(const std::vector<const InputEntry *> &batch, Progress &progress) {
-        std::vector<std::vector<uint8_t>> data(batch.size());
+        struct Packed {
+            std::vector<uint8_t> bytes;
+            uint64_t size = 0;
+            uint16_t crc = 0;
+            bool stored = true;
+        };
+        std::vector<Packed> files(batch.size());
         std::vector<size_t> order;
         for (size_t i = 0; i < batch.size(); ++i) {
             if (!batch[i]->directory) {
-                data[i] = ReadFile(batch[i]->source, "file");
-                CheckSize(*batch[i], data[i].size());
                 order.push_back(i);
             }
         }
-        std::vector<std::vector<uint8_t>> packed(batch.size());
-        if (options_.method != '0') {
-            // The largest first, so that the threads finish together.
-            std::stable_sort(order.begin(), order.end(),
-                             [&](size_t a, size_t b) { return data[a].size() > data[b].size(); });
-            const lzhsfx::Method method = MethodOf(options_.method);
-            std::atomic<uint64_t> done{done_};
-            lzhsfx::ParallelFor(order.size(), options_.threads, [&](size_t k) {
-                const size_t i = order[k];
-                packed[i] =
-                    lzhsfx::Compress(method, data[i].data(), data[i].size(), options_.level, 1);
-                progress.Update(done += data[i].size());
-            });
-        }
+        // The largest first, so that the threads finish together.
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return batch[a]->size > batch[b]->size; });
+        std::atomic<uint64_t> done{done_};
+        lzhsfx::ParallelFor(order.size(), options_.threads, [&](size_t k) {
+            const size_t i = order[k];
+            Packed &file = files[i];
+            file.bytes = ReadFile(batch[i]->source, "file");
+            file.size = file.bytes.size();
+            CheckSize(*batch[i], file.size);
+            file.crc = lzhsfx::Crc16(file.bytes.data(), file.bytes.size());
+            if (options_.method != '0') {
+                std::vector<uint8_t> packed =
+                    lzhsfx::Compress(MethodOf(options_.method), file.bytes.data(),
+                                     file.bytes.size(), options_.level, 1);
+                if (packed.size() < file.bytes.size()) {
+                    file.bytes.swap(packed);
+                    file.stored = false;
+                }
+            }
+            progress.Update(done += file.size);
+        });
         for (size_t i = 0; i < batch.size(); ++i) {
             const InputEntry &e = *batch[i];
             const lzhsfx::MemberInfo info = InfoOf(e);
@@ -230,15 +244,12 @@ class ArchiveStream {
                 }
                 continue;
             }
-            const uint16_t crc = lzhsfx::Crc16(data[i].data(), data[i].size());
-            const bool smaller = options_.method != '0' && packed[i].size() < data[i].size();
-            const std::vector<uint8_t> &bytes = smaller ? packed[i] : data[i];
-            Put(FileHeader(e, info, smaller ? options_.method : '0', bytes.size(), data[i].size(),
-                           crc),
-                bytes.data(), bytes.size(), crc);
-            done_ += data[i].size();
-            std::vector<uint8_t>().swap(data[i]);
-            std::vector<uint8_t>().swap(packed[i]);
+            Packed &file = files[i];
+            Put(FileHeader(e, info, file.stored ? '0' : options_.method, file.bytes.size(),
+                           file.size, file.crc),
+                file.bytes.data(), file.bytes.size(), file.crc);
+            done_ += file.size;
+            std::vector<uint8_t>().swap(file.bytes);
         }
         progress.Update(done_);
     }

@@ -15,9 +15,10 @@ namespace platform {
 
 // ---- Start-up -------------------------------------------------------------------
 
-// Readies standard output and error for the tool's bytes: on Windows binary mode (no
-// LF to CR LF) and UTF-8 on a console.
-void StartConsole();
+// Readies the process: standard output and error for the tool's bytes (on Windows
+// binary mode, no LF to CR LF, and UTF-8 on a console), and on glibc a memory
+// allocator that gives large freed buffers back.
+void StartProcess();
 
 #ifdef _WIN32
 // The arguments of wmain after the program name, in UTF-8.

@@ -12,6 +12,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
 #include <mutex>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -100,7 +103,15 @@ const NativeFile kNoFile = -1;
 
 // ---- Start-up -------------------------------------------------------------------
 
-void StartConsole() {}
+void StartProcess() {
+#ifdef M_MMAP_THRESHOLD
+    // glibc raises its threshold for mapping a buffer of its own each time such a
+    // buffer is freed, and then serves large buffers from its arenas, which keep what is
+    // freed: over a long build the windows, files and match caches of the threads pile up
+    // there. A fixed threshold maps each buffer of 1 MiB or more and unmaps it when freed.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+}
 
 bool ErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;

@@ -205,7 +205,7 @@ const NativeFile kNoFile = INVALID_HANDLE_VALUE;
 
 // ---- Start-up -------------------------------------------------------------------
 
-void StartConsole() {
+void StartProcess() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     if (IsConsole(STD_OUTPUT_HANDLE) || IsConsole(STD_ERROR_HANDLE)) {
