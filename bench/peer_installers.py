@@ -11,7 +11,8 @@ same machine gives the same payload) is packed three ways:
   - makensis with `SetCompressor zlib` and with `SetCompressor /SOLID lzma`, a script that
     puts the payload into $INSTDIR (a directory page and the progress page, as ours has).
 The builds run in turn within each round, and so do the installs under Wine (one prefix,
-windows unmanaged, no window manager): ours `setup.exe -n FOLDER`, NSIS's `/S /D=FOLDER`.
+windows unmanaged, no window manager): ours `setup.exe -n FOLDER`, NSIS's `/S /D=FOLDER`,
+and ours silent, `setup.exe -s FOLDER` (no window at all), against NSIS's `/S`.
 Every install is compared byte for byte with the payload. Medians of the rounds are printed.
 
 Fixed costs are measured the same way for both: Wine's start-up is the run of a trivial
@@ -55,6 +56,8 @@ HELPERS = ROOT / "build" / "win32" / "tests" / "wine"
 PAYLOAD_PARTS = ("text", "bin", "lib", "include")
 NSIS_METHODS = {"zlib": "zlib", "lzma": "/SOLID lzma"}
 AUTO_START_MS = 700
+# The silent install of our installer, timed beside the others.
+SILENT = "lzhsfx -lh7- silent"
 
 # The calls around the dialog's timer and its progress texts; nothing else is traced.
 TRACED = ("SetTimer", "KillTimer", "SetDlgItemTextA", "PeekMessageA", "IsDialogMessageA",
@@ -345,8 +348,10 @@ def bench_installs(work, payload, installers, empty, rounds):
             own = after.ru_utime + after.ru_stime - children.ru_utime - children.ru_stime
             return elapsed, (own, sum(used.values()), x_server)
 
-        def install(path, folder, env=None, err=None):
+        def install(path, folder, env=None, err=None, silent=False):
             shutil.rmtree(folder, ignore_errors=True)
+            if silent:  # no window at all; status 0 when every file is installed
+                return launch(path, "-s", wine.windows_path(folder), status=0, env=env, err=err)
             if path.name.startswith("ours"):  # our dialog's OK result is 1
                 return launch(path, "-n", wine.windows_path(folder), status=1, env=env, err=err)
             return launch(path, "/S", f"/D={wine.windows_path(folder)}", status=0)
@@ -359,11 +364,12 @@ def bench_installs(work, payload, installers, empty, rounds):
             check_install(base / "traced", payload, expected)
             return (wall, *parse_trace(trace.read_text(errors="replace")))
 
-        folder = {name: base / name.replace(" ", "-") for name in installers}
+        folder = {name: base / name.replace(" ", "-") for name in [*installers, SILENT]}
         runs = {"Wine start-up": lambda: launch(wine.probe, "--platform",
                                                 status=winehelper.PLATFORM_IDS[winehelper.NT]),
                 **{name: (lambda p=path, n=name: install(p, folder[n]))
                    for name, path in installers.items()},
+                SILENT: lambda: install(installers["lzhsfx -lh7-"], folder[SILENT], silent=True),
                 "lzhsfx one member": lambda: install(small, base / "one"),
                 **{f"{name} empty": (lambda p=path: install(p, base / "empty"))
                    for name, path in empty.items()}}
@@ -375,7 +381,7 @@ def bench_installs(work, payload, installers, empty, rounds):
             for round_ in range(rounds + 1):  # the first round fills the caches
                 for name, run in runs.items():
                     elapsed = run()
-                    if name in installers:
+                    if name in installers or name == SILENT:
                         check_install(folder[name], payload, expected)
                     if round_:
                         times[name].append(elapsed)
@@ -443,6 +449,9 @@ def report(payload, installers, builds, empty, installs, install_cpu, trace, rou
     print(f"ours without the auto-start timer: {ours_no_timer:.3f} s "
           f"({installs[ours]:.3f} s less the timer's measured wait of {timer:.3f} s, "
           f"nominally {AUTO_START_MS / 1000:.3f} s)")
+    print(f"ours silent (-s FOLDER, no window): {installs[SILENT]:.3f} s, "
+          f"{install_cpu[SILENT]:.3f} s CPU; NSIS zlib /S {installs[zlib]:.3f} s, "
+          f"{install_cpu[zlib]:.3f} s CPU")
     print(f"fixed install costs: our one-member installer {installs['lzhsfx one member']:.3f} s "
           f"({installs['lzhsfx one member'] - timer:.3f} s without the timer, "
           f"{install_cpu['lzhsfx one member']:.3f} s CPU); "
@@ -479,6 +488,8 @@ def report(payload, installers, builds, empty, installs, install_cpu, trace, rou
         ("installer size <= 0.95 of NSIS zlib's", ours_size / zlib_size, 0.95),
         ("install time without the timer <= 1.2 of NSIS zlib's",
          ours_no_timer / installs[zlib], 1.2),
+        ("silent install (-s against /S) <= 0.9 of NSIS zlib's", installs[SILENT] / installs[zlib],
+         0.9),
     ]
     print("\ntargets (ours / NSIS):")
     for text, ratio, bound in targets:
@@ -508,6 +519,10 @@ def main():
             sys.exit(f"no {program}: run {hint} first")
     if shutil.which("makensis") is None:
         sys.exit("no makensis: run scripts/setup (Debian's nsis package)")
+    import winehelper
+    reason = winehelper.reason_unavailable()
+    if reason is not None:
+        sys.exit(f"the installs run under Wine, which cannot run here: {reason}")
     work = args.work.resolve()
     work.mkdir(parents=True, exist_ok=True)
 
