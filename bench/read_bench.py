@@ -30,6 +30,8 @@ import sys
 import tempfile
 from pathlib import Path
 
+from decoder_bench import cpu_name
+
 ROOT = Path(__file__).resolve().parents[1]
 STUB = ROOT / "build" / "win32" / "sfxstub.exe"
 DEFAULT_TOOL = ROOT / "build" / "release" / "lzhsfx"
@@ -184,13 +186,6 @@ def main():
     print(f"machine: {os.cpu_count()} x {cpu_name()}, {platform.system()} "
           f"{platform.release()}, load {open('/proc/loadavg').read().split()[:3]}")
     bench(tools, archives, args.rounds, work, payload)
-
-
-def cpu_name():
-    for line in open("/proc/cpuinfo"):
-        if line.startswith("model name"):
-            return line.split(":", 1)[1].strip()
-    return platform.processor()
 
 
 if __name__ == "__main__":

@@ -30,6 +30,39 @@ inline int ThreadCount(int requested) {
     return static_cast<int>(threading::ProcessorCount());
 }
 
+// The tasks below a count, taken one at a time by whichever thread asks next. After
+// the first task that throws, no more are handed out; Rethrow throws its exception
+// once every thread is done.
+class TaskQueue {
+  public:
+    explicit TaskQueue(size_t count) : count_(count) {}
+
+    // Runs tasks on the calling thread until none is left.
+    template <typename Task> void Work(const Task &task) {
+        for (size_t i; !failed_ && (i = next_++) < count_;) {
+            try {
+                task(i);
+            } catch (...) {
+                if (!failed_.exchange(true)) {
+                    error_ = std::current_exception();
+                }
+            }
+        }
+    }
+
+    void Rethrow() const {
+        if (error_) {
+            std::rethrow_exception(error_);
+        }
+    }
+
+  private:
+    size_t count_;
+    std::atomic<size_t> next_{0};
+    std::atomic<bool> failed_{false};
+    std::exception_ptr error_;
+};
+
 // Calls task(i) for every i below `count`, on up to `threads` threads, and returns
 // when all are done. The first exception a task throws is rethrown here, after the
 // other threads have finished.
@@ -41,25 +74,11 @@ template <typename Task> void ParallelFor(size_t count, int threads, const Task 
         }
         return;
     }
-    std::atomic<size_t> next{0};
-    std::exception_ptr error;
-    std::atomic<bool> failed{false};
-    auto work = [&] {
-        for (size_t i; !failed && (i = next++) < count;) {
-            try {
-                task(i);
-            } catch (...) {
-                if (!failed.exchange(true)) {
-                    error = std::current_exception();
-                }
-            }
-        }
-    };
+    TaskQueue queue(count);
+    auto work = [&] { queue.Work(task); };
     threading::RunOnThreads(
         workers - 1, [](void *context) { (*static_cast<decltype(work) *>(context))(); }, &work);
-    if (error) {
-        std::rethrow_exception(error);
-    }
+    queue.Rethrow();
 }
 
 } // namespace lzhsfx

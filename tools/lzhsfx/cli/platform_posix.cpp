@@ -189,11 +189,17 @@ NativeFile OpenForReading(const std::string &path) {
     return open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-bool Read(NativeFile file, void *buffer, size_t size, size_t *got) {
+namespace {
+
+// Reads up to `size` bytes through `read_some(bytes, count, done)`, a read(2)-like call
+// given how much is already read, again after an interruption; `got` says how many
+// came before the end of the file.
+template <typename ReadSome>
+bool ReadAll(void *buffer, size_t size, size_t *got, ReadSome read_some) {
     uint8_t *out = static_cast<uint8_t *>(buffer);
     *got = 0;
     while (*got < size) {
-        const ssize_t r = read(file, out + *got, size - *got);
+        const ssize_t r = read_some(out + *got, size - *got, *got);
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -208,23 +214,17 @@ bool Read(NativeFile file, void *buffer, size_t size, size_t *got) {
     return true;
 }
 
+} // namespace
+
+bool Read(NativeFile file, void *buffer, size_t size, size_t *got) {
+    return ReadAll(buffer, size, got,
+                   [&](uint8_t *out, size_t n, size_t) { return read(file, out, n); });
+}
+
 bool ReadAt(NativeFile file, uint64_t offset, void *buffer, size_t size, size_t *got) {
-    uint8_t *out = static_cast<uint8_t *>(buffer);
-    *got = 0;
-    while (*got < size) {
-        const ssize_t r = pread(file, out + *got, size - *got, static_cast<off_t>(offset + *got));
-        if (r < 0 && errno == EINTR) {
-            continue;
-        }
-        if (r < 0) {
-            return false;
-        }
-        if (r == 0) {
-            break;
-        }
-        *got += static_cast<size_t>(r);
-    }
-    return true;
+    return ReadAll(buffer, size, got, [&](uint8_t *out, size_t n, size_t done) {
+        return pread(file, out, n, static_cast<off_t>(offset + done));
+    });
 }
 
 namespace {

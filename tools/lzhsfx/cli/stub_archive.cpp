@@ -152,9 +152,8 @@ void StubArchive::OnThreads(size_t count, int threads, const std::function<void(
         helper->OutputFile = INVALID_HANDLE_VALUE;
         helpers_.push_back(helper);
     }
-    std::atomic<size_t> next{0}, claimed{0};
-    std::atomic<bool> failed{false};
-    std::exception_ptr error;
+    std::atomic<size_t> claimed{0};
+    lzhsfx::TaskQueue queue(count);
     auto work = [&] {
         // This thread's run state: the archive's own on the calling thread, else a
         // helper's, with an archive handle opened here.
@@ -163,15 +162,7 @@ void StubArchive::OnThreads(size_t count, int threads, const std::function<void(
             State = helpers_[claimed++];
             Open();
         }
-        for (size_t i; !failed && (i = next++) < count;) {
-            try {
-                task(i);
-            } catch (...) {
-                if (!failed.exchange(true)) {
-                    error = std::current_exception();
-                }
-            }
-        }
+        queue.Work(task);
         if (helper) {
             ReleaseHeader();
             runtime::Close(State->ArchiveFile);
@@ -181,9 +172,7 @@ void StubArchive::OnThreads(size_t count, int threads, const std::function<void(
     };
     lzhsfx::threading::RunOnThreads(
         workers - 1, [](void *context) { (*static_cast<decltype(work) *>(context))(); }, &work);
-    if (error) {
-        std::rethrow_exception(error);
-    }
+    queue.Rethrow();
 }
 
 void StubArchive::Open() {
