@@ -21,7 +21,7 @@ const char kUsage[] = R"(usage: lzhsfx build -o OUT [options] PATH...
        lzhsfx test FILE [--threads N]
        lzhsfx extract FILE [-d DIR] [--force] [--threads N]
        lzhsfx --version
-       lzhsfx --help
+       lzhsfx -h|--help
 
 build: makes the installer OUT from the stub, its settings and an archive of the
 files and folders PATH... (members named relative to each PATH's parent, sorted;
@@ -97,13 +97,15 @@ extract: writes every member under DIR (default: the current folder), names in
   UTF-8, with their times, the notice and directives as the files "!" and "$"; a
   member whose path would leave DIR is refused, and an existing file is kept
   unless --force is given.
+  -d, --directory DIR      the folder to extract into
+  -f, --force              replace existing files
 
 --version: the tool's version, and the stub build takes without --stub: its path
   and size, or the places looked in.
 
 FILE is an installer (found by its settings record) or a plain .lzh; MS-DOS
 times of level-0/1 headers are read as local time (TZ). Progress is shown on a
-terminal; --quiet leaves only errors.
+terminal; -q or --quiet (for every command) leaves only errors.
 )";
 
 // Bad command-line use: the message, then a pointer to the usage.
