@@ -10,6 +10,7 @@ with the LHA peers of the machine (lhasa, 7z, lsar) and archives made by jlha ar
 import os
 import pty
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -1398,26 +1399,109 @@ class Terminal(ToolTest):
 
 
 class DefaultStub(ToolTest):
-    def test_the_stub_beside_the_tool_then_the_build_trees_is_taken(self):
-        a = self.write("a", "a")
-        installed = self.tmp / "bin"
-        installed.mkdir()
-        shutil.copy(LZHSFX, installed / "lzhsfx")
-        (installed / "sfxstub.exe").write_bytes(fake_stub(3100))
-        r = run(installed / "lzhsfx", "build", "-o", self.tmp / "1.exe", a)
+    """Without --stub, build takes the file LZHSFX_STUB names, else the first found of
+    sfxstub.exe beside the tool, ../share/lzhsfx/ (installed) and ../win32/ (the build tree),
+    all relative to the tool itself; --version tells which, or where it looked."""
+
+    def setUp(self):
+        super().setUp()
+        self.env = {k: v for k, v in os.environ.items() if k != "LZHSFX_STUB"}
+        self.tool = self.tmp / "bin" / "lzhsfx"
+        self.tool.parent.mkdir()
+        shutil.copy(LZHSFX, self.tool)
+        self.places = [self.tmp / "bin" / "sfxstub.exe",
+                       self.tmp / "share" / "lzhsfx" / "sfxstub.exe",
+                       self.tmp / "win32" / "sfxstub.exe"]
+        self.input = self.write("a", "a")
+        # Run from a folder of its own, whose sfxstub.exe must never be taken.
+        self.cwd = self.tmp / "work"
+        self.cwd.mkdir()
+        (self.cwd / "sfxstub.exe").write_bytes(fake_stub(3900))
+
+    def place(self, index, size):
+        self.places[index].parent.mkdir(parents=True, exist_ok=True)
+        self.places[index].write_bytes(fake_stub(size))
+
+    def built_with(self, *args, tool=None, env=None):
+        """The size of the stub the installer was built on (its archive offset)."""
+        out = self.tmp / "out.exe"
+        r = run(tool or self.tool, "build", *args, "-o", out, self.input, cwd=self.cwd,
+                env=env or self.env)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
-        self.assertEqual(struct.unpack_from("<I", (self.tmp / "1.exe").read_bytes(), 512)[0],
-                         3100)
-        (installed / "sfxstub.exe").unlink()
-        (self.tmp / "win32").mkdir()
-        (self.tmp / "win32" / "sfxstub.exe").write_bytes(fake_stub(3200))
-        r = run(installed / "lzhsfx", "build", "-o", self.tmp / "2.exe", a)
-        self.assertEqual(r.returncode, 0, r.stderr.decode())
-        self.assertEqual(struct.unpack_from("<I", (self.tmp / "2.exe").read_bytes(), 512)[0],
-                         3200)
-        (self.tmp / "win32" / "sfxstub.exe").unlink()
-        r = run(installed / "lzhsfx", "build", "-o", self.tmp / "3.exe", a)
-        self.assert_refused(r, "no stub found", "sfxstub.exe", "--stub", out=self.tmp / "3.exe")
+        size, = struct.unpack_from("<I", out.read_bytes(), SETTINGS_OFFSET)
+        out.unlink()
+        return size
+
+    def version(self, tool=None, env=None):
+        r = run(tool or self.tool, "--version", cwd=self.cwd, env=env or self.env)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        lines = r.stdout.decode().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertEqual(lines[0], "lzhsfx " + project_version())
+        return lines[1]
+
+    def test_the_stub_beside_the_tool_then_the_installed_then_the_build_trees_is_taken(self):
+        for index, size in enumerate((3100, 3200, 3300)):
+            self.place(index, size)
+        for index, size in enumerate((3100, 3200, 3300)):
+            self.assertEqual(self.built_with(), size)
+            self.assertEqual(self.version(),
+                             f"stub: {self.places[index].resolve()}, {size} bytes")
+            self.places[index].unlink()
+        r = run(self.tool, "build", "-o", self.tmp / "3.exe", self.input, cwd=self.cwd,
+                env=self.env)
+        self.assert_refused(r, "no stub found", "--stub", "LZHSFX_STUB",
+                            *[f'"{self.tmp}/bin/{p}"' for p in
+                              ("sfxstub.exe", "../share/lzhsfx/sfxstub.exe",
+                               "../win32/sfxstub.exe")], out=self.tmp / "3.exe")
+        shown = self.version()
+        self.assertTrue(shown.startswith("stub: none found (looked for "), shown)
+        for p in ("sfxstub.exe", "../share/lzhsfx/sfxstub.exe", "../win32/sfxstub.exe"):
+            self.assertIn(f'"{self.tmp}/bin/{p}"', shown)
+
+    def test_a_link_to_the_tool_finds_the_stub_beside_the_tool_itself(self):
+        self.place(1, 3200)
+        link = self.tmp / "elsewhere" / "lzhsfx"
+        link.parent.mkdir()
+        link.symlink_to(self.tool)
+        (link.parent / "sfxstub.exe").write_bytes(fake_stub(3800))
+        self.assertEqual(self.built_with(tool=link), 3200)
+        self.assertEqual(self.version(tool=link), f"stub: {self.places[1].resolve()}, 3200 bytes")
+
+    def test_the_environment_wins_over_the_places_and_the_option_over_both(self):
+        self.place(0, 3100)
+        chosen = self.tmp / "chosen.exe"
+        chosen.write_bytes(fake_stub(3400))
+        env = dict(self.env, LZHSFX_STUB=str(chosen))
+        self.assertEqual(self.built_with(env=env), 3400)
+        self.assertEqual(self.version(env=env), f"stub: {chosen} (from LZHSFX_STUB), 3400 bytes")
+        self.assertEqual(self.built_with("--stub", self.stub, env=env), 3000)
+        # Set but empty is unset.
+        self.assertEqual(self.built_with(env=dict(self.env, LZHSFX_STUB="")), 3100)
+        # A missing file is refused, not passed over for the one beside the tool.
+        env = dict(self.env, LZHSFX_STUB=str(self.tmp / "missing.exe"))
+        r = run(self.tool, "build", "-o", self.tmp / "4.exe", self.input, cwd=self.cwd, env=env)
+        self.assert_refused(r, "missing.exe", out=self.tmp / "4.exe")
+        self.assertEqual(self.version(env=env),
+                         f"stub: {self.tmp}/missing.exe (from LZHSFX_STUB), not readable: "
+                         "No such file or directory")
+        env = dict(self.env, LZHSFX_STUB=str(self.tmp))
+        self.assertEqual(self.version(env=env), f"stub: {self.tmp} (from LZHSFX_STUB), not a file")
+
+    def test_the_usage_gives_the_order_and_the_version_command(self):
+        usage = " ".join(lzhsfx("--help").stdout.decode().split())
+        self.assertIn("lzhsfx --version", usage)
+        self.assertIn("the file LZHSFX_STUB names, else the first found of sfxstub.exe beside "
+                      "lzhsfx, ../share/lzhsfx/sfxstub.exe from it, as installed, and "
+                      "../win32/sfxstub.exe from it", usage)
+
+
+def project_version():
+    """The version the top-level CMakeLists.txt gives the project, the one place it is set."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    found = re.search(r"^project\(lzhsfx VERSION (\d+\.\d+\.\d+)\b", text, re.M)
+    assert found, "no project(lzhsfx VERSION x.y.z) in CMakeLists.txt"
+    return found.group(1)
 
 
 if __name__ == "__main__":

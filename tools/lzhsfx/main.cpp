@@ -20,13 +20,18 @@ const char kUsage[] = R"(usage: lzhsfx build -o OUT [options] PATH...
        lzhsfx list FILE
        lzhsfx test FILE [--threads N]
        lzhsfx extract FILE [-d DIR] [--force] [--threads N]
+       lzhsfx --version
+       lzhsfx -h|--help
 
 build: makes the installer OUT from the stub, its settings and an archive of the
 files and folders PATH... (members named relative to each PATH's parent, sorted;
 folders become directory entries), or of an existing archive.
   -o, --output OUT         the installer to write (replaced only when complete)
-  --stub FILE              the stub (default: sfxstub.exe beside lzhsfx, then
-                           ../win32/sfxstub.exe from it, as in the build tree)
+  --stub FILE              the stub (default: the file LZHSFX_STUB names, else
+                           the first found of sfxstub.exe beside lzhsfx,
+                           ../share/lzhsfx/sfxstub.exe from it, as installed,
+                           and ../win32/sfxstub.exe from it, as in the build
+                           tree; lzhsfx --version shows which)
   --method lh0|lh5|lh6|lh7 compression (default lh7; a file that does not shrink
                            is stored)
   --level 1-9              encoder effort (default 6)
@@ -92,10 +97,15 @@ extract: writes every member under DIR (default: the current folder), names in
   UTF-8, with their times, the notice and directives as the files "!" and "$"; a
   member whose path would leave DIR is refused, and an existing file is kept
   unless --force is given.
+  -d, --directory DIR      the folder to extract into
+  -f, --force              replace existing files
+
+--version: the tool's version, and the stub build takes without --stub: its path
+  and size, or the places looked in.
 
 FILE is an installer (found by its settings record) or a plain .lzh; MS-DOS
 times of level-0/1 headers are read as local time (TZ). Progress is shown on a
-terminal; --quiet leaves only errors.
+terminal; -q or --quiet (for every command) leaves only errors.
 )";
 
 // Bad command-line use: the message, then a pointer to the usage.
@@ -300,6 +310,28 @@ int Inspect(const std::string &command, Arguments &args) {
     return cli::ExtractArchive(file, folder, force, zone, threads);
 }
 
+// The version, then the stub `build` takes without --stub.
+int Version() {
+    std::printf("lzhsfx %s\n", LZHSFX_VERSION);
+    const cli::StubChoice stub = cli::DefaultStub();
+    const std::string from =
+        stub.from_environment ? std::string(" (from ") + cli::kStubVariable + ")" : "";
+    cli::platform::FileStatus status;
+    if (stub.path.empty()) {
+        std::printf("stub: none found (looked for %s); build needs --stub FILE or %s\n",
+                    cli::LookedIn(stub).c_str(), cli::kStubVariable);
+    } else if (!cli::platform::Status(stub.path, &status)) {
+        std::printf("stub: %s%s, not readable: %s\n", stub.path.c_str(), from.c_str(),
+                    cli::platform::LastError().c_str());
+    } else if (!status.regular) {
+        std::printf("stub: %s%s, not a file\n", stub.path.c_str(), from.c_str());
+    } else {
+        std::printf("stub: %s%s, %llu bytes\n", stub.path.c_str(), from.c_str(),
+                    static_cast<unsigned long long>(status.size));
+    }
+    return 0;
+}
+
 // The command line after the program's name, in UTF-8.
 int Main(std::vector<std::string> command_line) {
     cli::platform::StartProcess();
@@ -312,6 +344,9 @@ int Main(std::vector<std::string> command_line) {
         if (command == "-h" || command == "--help" || command == "help") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (command == "--version") {
+            return Version();
         }
         if (command == "build") {
             return Build(args);

@@ -503,29 +503,49 @@ void CheckWritten(const OutputFile &out, size_t expected_members, const BuildOpt
 
 } // namespace
 
-std::string DefaultStub(std::vector<std::string> *looked_in) {
+StubChoice DefaultStub() {
+    StubChoice choice;
+    if (platform::EnvironmentVariable(kStubVariable, &choice.path)) {
+        choice.from_environment = true;
+        return choice;
+    }
     const std::string folder = platform::ExecutableFolder();
-    // Installed, the stub lies beside the tool; in the build tree, the tool is in
-    // build/host and the stub in build/win32.
+    // Copied beside the tool, installed (bin/lzhsfx and share/lzhsfx/sfxstub.exe), or in
+    // the build tree, where the tool is in build/host or build/release and the stub in
+    // build/win32.
     for (const std::string &candidate :
-         {folder + "/sfxstub.exe", folder + "/../win32/sfxstub.exe"}) {
-        looked_in->push_back(candidate);
+         {folder + "/sfxstub.exe", folder + "/../share/lzhsfx/sfxstub.exe",
+          folder + "/../win32/sfxstub.exe"}) {
+        choice.looked_in.push_back(candidate);
         if (platform::IsReadable(candidate)) {
-            return candidate;
+            // Shown without the "..": the tool's folder has its links resolved already.
+            if (!platform::FullName(candidate, &choice.path)) {
+                choice.path = candidate;
+            }
+            return choice;
         }
     }
-    return "";
+    return choice;
+}
+
+std::string LookedIn(const StubChoice &choice) {
+    std::string places;
+    for (size_t i = 0; i < choice.looked_in.size(); ++i) {
+        places += (i == 0 ? "" : i + 1 == choice.looked_in.size() ? " and " : ", ");
+        places += Quoted(choice.looked_in[i]);
+    }
+    return places;
 }
 
 void BuildInstaller(const BuildOptions &options) {
     std::string stub_path = options.stub;
     if (stub_path.empty()) {
-        std::vector<std::string> looked_in;
-        stub_path = DefaultStub(&looked_in);
-        if (stub_path.empty()) {
-            throw Failure("no stub found (looked for " + Quoted(looked_in[0]) + " and " +
-                          Quoted(looked_in[1]) + "); give one with --stub");
+        const StubChoice choice = DefaultStub();
+        if (choice.path.empty()) {
+            throw Failure("no stub found (looked for " + LookedIn(choice) +
+                          "); give one with --stub or " + kStubVariable);
         }
+        stub_path = choice.path;
     }
     // Everything that can be refused is checked before the output is touched.
     std::vector<uint8_t> stub = ReadStub(stub_path);

@@ -13,7 +13,7 @@ namespace cli {
 
 struct BuildOptions {
     std::string output;
-    std::string stub;  // empty: the stub next to the tool, then the build tree's
+    std::string stub;  // empty: DefaultStub()
     char method = '7'; // '0', '5', '6' or '7'
     int level = 6;
     int threads = 0;
@@ -33,7 +33,20 @@ struct BuildOptions {
 // Writes the installer, or throws Failure and leaves the output as it was.
 void BuildInstaller(const BuildOptions &options);
 
-// The stub `build` takes without --stub, or the places it looked in.
-std::string DefaultStub(std::vector<std::string> *looked_in);
+// The environment variable naming the stub `build` takes without --stub.
+constexpr char kStubVariable[] = "LZHSFX_STUB";
+
+// The stub `build` takes without --stub: the file LZHSFX_STUB names when it is set (not
+// looked at here), else the first readable one of sfxstub.exe beside the tool,
+// ../share/lzhsfx/sfxstub.exe and ../win32/sfxstub.exe from it.
+struct StubChoice {
+    std::string path; // empty: none found
+    bool from_environment = false;
+    std::vector<std::string> looked_in; // the places tried, in order
+};
+StubChoice DefaultStub();
+
+// The places `choice` looked in, quoted: "A", "B" and "C".
+std::string LookedIn(const StubChoice &choice);
 
 } // namespace cli

@@ -34,6 +34,10 @@ void UnlockTerminal();
 // The folder of the running program, or "." when it cannot be told.
 std::string ExecutableFolder();
 
+// The value of the environment variable `name` in UTF-8; false when it is unset or
+// empty.
+bool EnvironmentVariable(const std::string &name, std::string *value);
+
 // Seconds east of UTC of the local zone now (TZ where it is set).
 int32_t LocalZoneOffset();
 // The calendar time in UTC of `seconds` since 1970.

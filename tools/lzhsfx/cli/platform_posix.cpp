@@ -136,6 +136,15 @@ std::string ExecutableFolder() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+bool EnvironmentVariable(const std::string &name, std::string *value) {
+    const char *found = std::getenv(name.c_str());
+    if (found == nullptr || found[0] == 0) {
+        return false;
+    }
+    *value = found;
+    return true;
+}
+
 int32_t LocalZoneOffset() {
     const time_t now = std::time(nullptr);
     struct tm local;

@@ -252,6 +252,22 @@ std::string ExecutableFolder() {
     return slash == std::wstring::npos ? "." : Utf8(self.substr(0, slash));
 }
 
+bool EnvironmentVariable(const std::string &name, std::string *value) {
+    const std::wstring wide_name = Utf16(name);
+    std::wstring found(256, L'\0');
+    DWORD n =
+        GetEnvironmentVariableW(wide_name.c_str(), &found[0], static_cast<DWORD>(found.size()));
+    if (n >= found.size()) { // too small: n is the size the value needs
+        found.assign(n, L'\0');
+        n = GetEnvironmentVariableW(wide_name.c_str(), &found[0], n);
+    }
+    if (n == 0 || n >= found.size()) {
+        return false;
+    }
+    *value = Utf8(found.data(), n);
+    return true;
+}
+
 int32_t LocalZoneOffset() {
     const time_t now = std::time(nullptr);
     struct tm local = *std::localtime(&now);
