@@ -966,6 +966,20 @@ class Reproducible(ToolTest):
         self.assertEqual(first.read_bytes(), copied.read_bytes())
 
 
+    def test_members_follow_their_folder_before_any_name_that_extends_it(self):
+        # Component by component: "a" and what it holds come before "a b", "a!x", "a-b"
+        # and "a.txt", whose next byte sorts below or above "/" as a plain byte.
+        for rel in ("t/a b", "t/a!x/z", "t/a-b/y", "t/a.txt", "t/a/x", "t/a/b/c", "t/B/q",
+                    "t/b2/r", "t/ａ/ｂ.txt"):
+            self.write(rel, rel)
+        out = self.tmp / "order.exe"
+        self.build(out, "--method", "lh0", self.tmp / "t")
+        names = [(m["dir"] + m["name"]).replace(b"\xff", b"/").decode("cp932")
+                 for m in members_of(archive_part(out.read_bytes()))]
+        self.assertEqual(names, [
+            "t/", "t/B/", "t/B/q", "t/a/", "t/a/b/", "t/a/b/c", "t/a/x", "t/a b", "t/a!x/",
+            "t/a!x/z", "t/a-b/", "t/a-b/y", "t/a.txt", "t/b2/", "t/b2/r", "t/ａ/", "t/ａ/ｂ.txt"])
+
 class SettingsRecord(ToolTest):
     """Each option lands in its field or bit of the record at offset 512."""
 

@@ -131,7 +131,7 @@ lzhsfx::Method MethodOf(char id) {
 
 lzhsfx::MemberInfo InfoOf(const InputEntry &e) {
     lzhsfx::MemberInfo info;
-    info.directory = e.sjis;
+    info.directory = Components(e.sjis);
     if (!e.directory) {
         info.name = info.directory.back();
         info.directory.pop_back();

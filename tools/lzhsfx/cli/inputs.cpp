@@ -54,7 +54,7 @@ class Walker {
   public:
     explicit Walker(std::vector<InputEntry> *out) : out_(out) {}
 
-    void Add(const std::string &source, std::vector<std::string> parts) {
+    void Add(const std::string &source, std::string path) {
         platform::FileStatus st;
         if (!platform::Status(source, &st)) {
             throw Failure(platform::LastErrorKind() == platform::ErrorKind::kMissing
@@ -63,7 +63,7 @@ class Walker {
         }
         InputEntry e;
         e.source = source;
-        e.parts = std::move(parts);
+        e.path = std::move(path);
         e.volume = st.volume;
         e.file = st.file;
         e.time = UnixTime(st, source);
@@ -107,9 +107,7 @@ class Walker {
         const std::string prefix =
             platform::IsSeparator(e.source.back()) ? e.source : e.source + "/";
         for (const std::string &name : names) {
-            std::vector<std::string> parts = e.parts;
-            parts.push_back(name);
-            Add(prefix + name, std::move(parts));
+            Add(prefix + name, e.path + "/" + name);
         }
         open_folders_.erase(id);
     }
@@ -121,7 +119,7 @@ class Walker {
 // Converts the member path to Shift-JIS and checks that the installer can hold it.
 void Encode(InputEntry &e) {
     size_t length = 0;
-    for (const std::string &part : e.parts) {
+    for (const std::string &part : Components(e.path)) {
         std::string sjis, problem;
         if (!ToShiftJis(part, &sjis, &problem)) {
             throw Failure("the name " + Quoted(ShowPath(e)) + " holds " + problem);
@@ -137,7 +135,7 @@ void Encode(InputEntry &e) {
             }
         }
         length += sjis.size() + 1;
-        e.sjis.push_back(sjis);
+        e.sjis += (e.sjis.empty() ? "" : "/") + sjis;
     }
     // Directories end with a separator; a file name has none behind it.
     if (!e.directory) {
@@ -148,57 +146,75 @@ void Encode(InputEntry &e) {
                       " bytes in Shift-JIS; the installer holds at most " +
                       std::to_string(lzhsfx::kMaxMemberPath));
     }
-    if (!e.directory && e.parts.size() == 1 && (e.parts[0] == "!" || e.parts[0] == "$")) {
-        throw Failure("a file named " + Quoted(e.parts[0]) +
+    if (!e.directory && (e.path == "!" || e.path == "$")) {
+        throw Failure("a file named " + Quoted(e.path) +
                       " at the top would be taken for the installer's " +
-                      (e.parts[0] == "!" ? "notice" : "directives") + "; put it in a folder");
+                      (e.path == "!" ? "notice" : "directives") + "; put it in a folder");
     }
 }
 
-std::string Folded(const std::vector<std::string> &parts) {
-    std::string s;
-    for (const std::string &p : parts) {
-        for (char c : p) {
-            s.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
-        }
-        s.push_back('/');
+std::string Folded(const std::string &path) {
+    std::string s = path;
+    for (char &c : s) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
     return s;
+}
+
+// Orders member paths component by component: a "/" comes before any other byte, so
+// that a folder's members follow it before any name that extends its own.
+bool PathLess(const std::string &a, const std::string &b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) {
+            const auto rank = [](char c) {
+                return c == '/' ? 0 : static_cast<unsigned char>(c) + 1;
+            };
+            return rank(a[i]) < rank(b[i]);
+        }
+    }
+    return a.size() < b.size();
 }
 
 } // namespace
 
 std::string ShowPath(const InputEntry &entry) {
-    std::string s;
-    for (size_t i = 0; i < entry.parts.size(); ++i) {
-        s += entry.parts[i];
-        if (i + 1 < entry.parts.size() || entry.directory) {
-            s.push_back('/');
+    return entry.directory ? entry.path + "/" : entry.path;
+}
+
+std::vector<std::string> Components(const std::string &path) {
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+        const size_t end = path.find('/', start);
+        parts.push_back(path.substr(start, end - start));
+        if (end == std::string::npos) {
+            return parts;
         }
+        start = end + 1;
     }
-    return s;
 }
 
 std::vector<InputEntry> CollectInputs(const std::vector<std::string> &paths) {
     std::vector<InputEntry> entries;
     Walker walker(&entries);
     for (const std::string &path : paths) {
-        walker.Add(path, {TopName(path)});
+        walker.Add(path, TopName(path));
     }
     for (InputEntry &e : entries) {
         Encode(e);
     }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const InputEntry &a, const InputEntry &b) { return a.parts < b.parts; });
+    std::stable_sort(entries.begin(), entries.end(), [](const InputEntry &a, const InputEntry &b) {
+        return PathLess(a.path, b.path);
+    });
     std::set<std::string> folded;
     for (size_t i = 0; i < entries.size(); ++i) {
-        if (i > 0 && entries[i].parts == entries[i - 1].parts) {
+        if (i > 0 && entries[i].path == entries[i - 1].path) {
             throw Failure(Quoted(entries[i - 1].source) + " and " + Quoted(entries[i].source) +
                           " would both be the member " + Quoted(ShowPath(entries[i])));
         }
         // Windows folders do not tell names apart by case: one file would replace the
         // other when the installer runs.
-        if (!folded.insert(Folded(entries[i].parts)).second) {
+        if (!folded.insert(Folded(entries[i].path)).second) {
             PrintWarning("the member " + Quoted(ShowPath(entries[i])) +
                          " differs from another only in case; Windows keeps only one of them");
         }

@@ -9,9 +9,11 @@
 namespace cli {
 
 struct InputEntry {
-    std::string source;             // the path to read
-    std::vector<std::string> parts; // member path components in UTF-8, outermost first
-    std::vector<std::string> sjis;  // the same components in Shift-JIS
+    std::string source; // the path to read
+    // The member path's components, outermost first, with "/" between them: in UTF-8,
+    // and in Shift-JIS, whose second bytes are never "/". One string each, not a list of
+    // components, keeps a list of millions of files small.
+    std::string path, sjis;
     bool directory = false;
     uint64_t size = 0;
     uint32_t time = 0; // last write, Unix seconds
@@ -30,5 +32,8 @@ std::vector<InputEntry> CollectInputs(const std::vector<std::string> &paths);
 
 // The member path in UTF-8, "/" between components and after a directory.
 std::string ShowPath(const InputEntry &entry);
+
+// The components of a path with "/" between them.
+std::vector<std::string> Components(const std::string &path);
 
 } // namespace cli
