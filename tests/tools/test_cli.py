@@ -1182,6 +1182,41 @@ class Faults(ToolTest):
         self.assertIn("data is missing", r.stderr.decode())
 
 
+class InputWalk(ToolTest):
+    """What the walk of the build's inputs refuses before anything is packed, and what it
+    warns of."""
+
+    def warnings(self, r):
+        return sorted(line for line in r.stderr.decode().splitlines() if "warning" in line)
+
+    def test_two_inputs_of_one_name_are_refused(self):
+        self.write("one/x/a.txt", "a")
+        self.write("two/x/b.txt", "b")
+        out = self.tmp / "setup.exe"
+        r = self.build(out, self.tmp / "one" / "x", self.tmp / "two" / "x", ok=False)
+        self.assert_refused(r, "would both be the member \"x\"", out=out)
+
+    def test_a_bad_name_at_the_end_of_the_walk_is_refused_before_anything_is_written(self):
+        for i in range(40):
+            self.write(f"in/a{i:02}.txt", text_like(50000, i))
+        self.write("in/zz/back\\slash.txt", "x")
+        out = self.tmp / "setup.exe"
+        self.assert_refused(self.build(out, self.tmp / "in", ok=False), "backslash", out=out)
+
+    def test_names_that_differ_only_in_case_are_named_wherever_they_meet(self):
+        self.write("t/README", "1")
+        self.write("t/readme", "2")
+        self.write("t/Sub/f", "3")   # the two folders become one on Windows: f and F meet
+        self.write("t/sub/F", "4")
+        self.write("t/sub/g", "5")   # alone in its folder's name
+        self.write("t/Other", "6")
+        self.write("T", "7")         # an input of its own, against the folder t
+        out = self.tmp / "setup.exe"
+        r = self.build(out, self.tmp / "t", self.tmp / "T")
+        self.assertEqual([line.split("\"")[1] for line in self.warnings(r)],
+                         ["t/", "t/readme", "t/sub/", "t/sub/F"])
+        self.assertEqual(len(members_of(archive_part(out.read_bytes()))), 10)
+
 class WalkFaults(ToolTest):
     """Members the peers accept but the installer's walk would misread are faults."""
 

@@ -197,7 +197,7 @@ class ArchiveStream {
     // and writes them in order, with the directory entries among them. Each file is
     // read on the thread that packs it, and only the smaller of its data and its
     // packed stream is kept until the batch is written.
-    void AddBatch(const std::vector<const InputEntry *> &batch, Progress &progress) {
+    void AddBatch(const std::vector<InputEntry> &batch, Progress &progress) {
         struct Packed {
             std::vector<uint8_t> bytes;
             uint64_t size = 0;
@@ -207,20 +207,20 @@ class ArchiveStream {
         std::vector<Packed> files(batch.size());
         std::vector<size_t> order;
         for (size_t i = 0; i < batch.size(); ++i) {
-            if (!batch[i]->directory) {
+            if (!batch[i].directory) {
                 order.push_back(i);
             }
         }
         // The largest first, so that the threads finish together.
         std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return batch[a]->size > batch[b]->size; });
+                         [&](size_t a, size_t b) { return batch[a].size > batch[b].size; });
         std::atomic<uint64_t> done{done_};
         lzhsfx::ParallelFor(order.size(), options_.threads, [&](size_t k) {
             const size_t i = order[k];
             Packed &file = files[i];
-            file.bytes = ReadFile(batch[i]->source, "file");
+            file.bytes = ReadFile(batch[i].source, "file");
             file.size = file.bytes.size();
-            CheckSize(*batch[i], file.size);
+            CheckSize(batch[i], file.size);
             file.crc = lzhsfx::Crc16(file.bytes.data(), file.bytes.size());
             if (options_.method != '0') {
                 std::vector<uint8_t> packed =
@@ -234,7 +234,7 @@ class ArchiveStream {
             progress.Update(done += file.size);
         });
         for (size_t i = 0; i < batch.size(); ++i) {
-            const InputEntry &e = *batch[i];
+            const InputEntry &e = batch[i];
             const lzhsfx::MemberInfo info = InfoOf(e);
             if (e.directory) {
                 try {
@@ -345,13 +345,11 @@ class ArchiveStream {
     uint64_t done_ = 0;
 };
 
-void AddInputs(ArchiveStream &stream, const std::vector<InputEntry> &entries) {
-    uint64_t total = 0;
-    for (const InputEntry &e : entries) {
-        total += e.size;
-    }
+// Packs the inputs in member-path order as the walk finds them, `total` bytes of files
+// in all as the first walk found them.
+void AddInputs(ArchiveStream &stream, const std::vector<std::string> &paths, uint64_t total) {
     Progress progress("packing", total);
-    std::vector<const InputEntry *> batch;
+    std::vector<InputEntry> batch;
     uint64_t batch_bytes = 0;
     const auto flush = [&] {
         if (!batch.empty()) {
@@ -360,18 +358,18 @@ void AddInputs(ArchiveStream &stream, const std::vector<InputEntry> &entries) {
         batch.clear();
         batch_bytes = 0;
     };
-    for (const InputEntry &e : entries) {
+    WalkInputs(paths, false, [&](const InputEntry &e) {
         if (!e.directory && e.size >= kLargeFile) {
             flush();
             stream.AddLarge(e, progress);
-            continue;
+            return;
         }
-        batch.push_back(&e);
         batch_bytes += e.size;
+        batch.push_back(e);
         if (batch_bytes >= kBatchBytes || batch.size() >= kBatchMembers) {
             flush();
         }
-    }
+    });
     flush();
 }
 
@@ -568,19 +566,19 @@ void BuildInstaller(const BuildOptions &options) {
             PrintWarning(options.directives_file + ":" + std::to_string(w.line) + ": " + w.text);
         }
     }
-    std::vector<InputEntry> entries;
+    // A first walk checks every input and sums their sizes before anything is packed;
+    // the second packs them, as it finds them then.
+    uint64_t total = 0;
     if (options.from_archive.empty()) {
-        entries = CollectInputs(options.paths);
-        platform::FileStatus st;
-        if (platform::Status(options.output, &st)) {
-            for (const InputEntry &e : entries) {
-                if (e.volume == st.volume && e.file == st.file) {
-                    throw Failure("the output " + Quoted(options.output) +
-                                  " is among the inputs (as " + Quoted(e.source) +
-                                  "); write it elsewhere");
-                }
+        platform::FileStatus output;
+        const bool exists = platform::Status(options.output, &output);
+        WalkInputs(options.paths, true, [&](const InputEntry &e) {
+            if (exists && e.volume == output.volume && e.file == output.file) {
+                throw Failure("the output " + Quoted(options.output) + " is among the inputs (as " +
+                              Quoted(e.source) + "); write it elsewhere");
             }
-        }
+            total += e.size;
+        });
     }
 
     OutputFile out(options.output);
@@ -595,7 +593,7 @@ void BuildInstaller(const BuildOptions &options) {
     ArchiveStream stream(out, options);
     stream.AddTexts(notice, directives);
     if (options.from_archive.empty()) {
-        AddInputs(stream, entries);
+        AddInputs(stream, options.paths, total);
     } else {
         AddArchive(stream, options);
     }

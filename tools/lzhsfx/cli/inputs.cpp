@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 #include "console.h"
@@ -50,9 +51,13 @@ std::string TopName(const std::string &path) {
     return name;
 }
 
+void Encode(InputEntry &e);
+std::string Folded(const std::string &path);
+
 class Walker {
   public:
-    explicit Walker(std::vector<InputEntry> *out) : out_(out) {}
+    Walker(bool warn, const std::function<void(const InputEntry &)> &take)
+        : warn_(warn), take_(take) {}
 
     void Add(const std::string &source, std::string path) {
         platform::FileStatus st;
@@ -67,8 +72,12 @@ class Walker {
         e.volume = st.volume;
         e.file = st.file;
         e.time = UnixTime(st, source);
+        e.directory = st.directory;
+        Encode(e);
+        if (warn_) {
+            WarnOfCase(e);
+        }
         if (st.directory) {
-            e.directory = true;
             e.attribute = 0x10;
             AddDirectory(e);
         } else if (st.regular) {
@@ -77,28 +86,30 @@ class Walker {
             }
             e.size = st.size;
             e.attribute = st.read_only ? 0x21 : 0x20;
-            out_->push_back(e);
+            take_(e);
         } else {
             throw Failure(Quoted(source) + " is neither a file nor a folder");
         }
     }
 
   private:
-    static uint32_t UnixTime(const platform::FileStatus &st, const std::string &source) {
+    uint32_t UnixTime(const platform::FileStatus &st, const std::string &source) const {
         if (st.modified < 0 || static_cast<uint64_t>(st.modified) > UINT32_MAX) {
-            PrintWarning(Quoted(source) +
-                         ": its time lies outside 1970 to 2106; the nearest time is stored");
+            if (warn_) {
+                PrintWarning(Quoted(source) +
+                             ": its time lies outside 1970 to 2106; the nearest time is stored");
+            }
             return st.modified < 0 ? 0 : UINT32_MAX;
         }
         return static_cast<uint32_t>(st.modified);
     }
 
-    void AddDirectory(const InputEntry &e) {
+    void AddDirectory(InputEntry &e) {
         const std::pair<uint64_t, uint64_t> id(e.volume, e.file);
         if (!open_folders_.insert(id).second) {
             throw Failure(Quoted(e.source) + " is a folder inside itself (a symbolic link loop)");
         }
-        out_->push_back(e);
+        take_(e);
         std::vector<std::string> names;
         if (!platform::ListFolder(e.source, &names)) {
             throw Failure(SystemError(e.source, "cannot read the folder"));
@@ -106,14 +117,34 @@ class Walker {
         std::sort(names.begin(), names.end());
         const std::string prefix =
             platform::IsSeparator(e.source.back()) ? e.source : e.source + "/";
+        const std::string path = e.path;
         for (const std::string &name : names) {
-            Add(prefix + name, e.path + "/" + name);
+            Add(prefix + name, path + "/" + name);
         }
         open_folders_.erase(id);
     }
 
-    std::vector<InputEntry> *out_;
+  private:
+    // Windows folders do not tell names apart by case: of two members whose paths differ
+    // only in case, one would replace the other when the installer runs (folders of such
+    // names become one, and their contents meet). Each after the first is named. The walk
+    // keeps a 64-bit hash of each path in small letters, not the path: a false alarm is
+    // a warning, and unlikely below billions of members.
+    void WarnOfCase(const InputEntry &e) {
+        uint64_t hash = 0xCBF29CE484222325u; // FNV-1a
+        for (const char c : Folded(e.path)) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+        }
+        if (!case_folded_.insert(hash).second) {
+            PrintWarning("the member " + Quoted(ShowPath(e)) +
+                         " differs from another only in case; Windows keeps only one of them");
+        }
+    }
+
+    bool warn_;
+    const std::function<void(const InputEntry &)> &take_;
     std::set<std::pair<uint64_t, uint64_t>> open_folders_;
+    std::unordered_set<uint64_t> case_folded_;
 };
 
 // Converts the member path to Shift-JIS and checks that the installer can hold it.
@@ -161,21 +192,6 @@ std::string Folded(const std::string &path) {
     return s;
 }
 
-// Orders member paths component by component: a "/" comes before any other byte, so
-// that a folder's members follow it before any name that extends its own.
-bool PathLess(const std::string &a, const std::string &b) {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        if (a[i] != b[i]) {
-            const auto rank = [](char c) {
-                return c == '/' ? 0 : static_cast<unsigned char>(c) + 1;
-            };
-            return rank(a[i]) < rank(b[i]);
-        }
-    }
-    return a.size() < b.size();
-}
-
 } // namespace
 
 std::string ShowPath(const InputEntry &entry) {
@@ -194,32 +210,26 @@ std::vector<std::string> Components(const std::string &path) {
     }
 }
 
-std::vector<InputEntry> CollectInputs(const std::vector<std::string> &paths) {
-    std::vector<InputEntry> entries;
-    Walker walker(&entries);
+void WalkInputs(const std::vector<std::string> &paths, bool warn,
+                const std::function<void(const InputEntry &)> &take) {
+    // Each input's members start with its own name: two inputs of one name are the only
+    // way to two members of one path.
+    std::vector<std::pair<std::string, const std::string *>> tops;
     for (const std::string &path : paths) {
-        walker.Add(path, TopName(path));
+        tops.emplace_back(TopName(path), &path);
     }
-    for (InputEntry &e : entries) {
-        Encode(e);
-    }
-    std::stable_sort(entries.begin(), entries.end(), [](const InputEntry &a, const InputEntry &b) {
-        return PathLess(a.path, b.path);
-    });
-    std::set<std::string> folded;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (i > 0 && entries[i].path == entries[i - 1].path) {
-            throw Failure(Quoted(entries[i - 1].source) + " and " + Quoted(entries[i].source) +
-                          " would both be the member " + Quoted(ShowPath(entries[i])));
-        }
-        // Windows folders do not tell names apart by case: one file would replace the
-        // other when the installer runs.
-        if (!folded.insert(Folded(entries[i].path)).second) {
-            PrintWarning("the member " + Quoted(ShowPath(entries[i])) +
-                         " differs from another only in case; Windows keeps only one of them");
+    std::stable_sort(tops.begin(), tops.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t i = 0; i < tops.size(); ++i) {
+        if (i > 0 && tops[i].first == tops[i - 1].first) {
+            throw Failure(Quoted(*tops[i - 1].second) + " and " + Quoted(*tops[i].second) +
+                          " would both be the member " + Quoted(tops[i].first));
         }
     }
-    return entries;
+    Walker walker(warn, take);
+    for (const auto &top : tops) {
+        walker.Add(*top.second, top.first);
+    }
 }
 
 } // namespace cli

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,12 +24,16 @@ struct InputEntry {
 
 // Walks `paths`: a file becomes a member named by its last component, a folder a
 // directory entry and, below it, everything it holds, following symbolic links.
-// Names are relative to each path's parent. The result is sorted by member path
-// (a folder right before its contents), so that it does not depend on the order in
-// which the file system lists a folder. Throws Failure for a missing or unreadable
-// input, a name Shift-JIS cannot hold or the installer cannot store, a path that is
-// too long, and two inputs with the same member path.
-std::vector<InputEntry> CollectInputs(const std::vector<std::string> &paths);
+// Names are relative to each path's parent. `take` is given the entries in member-path
+// order (component by component, a folder right before its contents), so that the
+// order does not depend on the order in which the file system lists a folder; nothing
+// of the walk is kept but the names of the folders open on the way. Throws Failure for
+// a missing or unreadable input, a name Shift-JIS cannot hold or the installer cannot
+// store, a path that is too long, and two inputs with the same member path. With
+// `warn`, says which members differ from another only in case, and which times lie
+// outside what a header holds.
+void WalkInputs(const std::vector<std::string> &paths, bool warn,
+                const std::function<void(const InputEntry &)> &take);
 
 // The member path in UTF-8, "/" between components and after a directory.
 std::string ShowPath(const InputEntry &entry);
