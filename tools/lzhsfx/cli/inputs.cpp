@@ -104,7 +104,7 @@ class Walker {
         return static_cast<uint32_t>(st.modified);
     }
 
-    void AddDirectory(InputEntry &e) {
+    void AddDirectory(const InputEntry &e) {
         const std::pair<uint64_t, uint64_t> id(e.volume, e.file);
         if (!open_folders_.insert(id).second) {
             throw Failure(Quoted(e.source) + " is a folder inside itself (a symbolic link loop)");
@@ -117,14 +117,12 @@ class Walker {
         std::sort(names.begin(), names.end());
         const std::string prefix =
             platform::IsSeparator(e.source.back()) ? e.source : e.source + "/";
-        const std::string path = e.path;
         for (const std::string &name : names) {
-            Add(prefix + name, path + "/" + name);
+            Add(prefix + name, e.path + "/" + name);
         }
         open_folders_.erase(id);
     }
 
-  private:
     // Windows folders do not tell names apart by case: of two members whose paths differ
     // only in case, one would replace the other when the installer runs (folders of such
     // names become one, and their contents meet). Each after the first is named. The walk
