@@ -47,9 +47,19 @@ ARCHIVES = {
     "dos": [L0(b"DOC\\README.DOC", b"MS-DOS"), L2(b"os2", name=b"OS2.INI", os_id=b"2"),
             L2(b"mixed", name=b"MIXED.TXT", directory=b"lower\xff", os_id=b"M")],
     "lh1": [lh1_encoder.level0_member(b"readme.old", OLD_TEXT), L0(b"plain.txt", b"stored")],
+    # MacLHA: -lh1- under a level-2 header, packed anew for the installer.
+    "lh1-level2": [L2(lh1_encoder.encode(OLD_TEXT), name=b"old.txt", directory=b"docs\xff",
+                      method=b"-lh1-", unpacked=len(OLD_TEXT), crc=installer.crc16(OLD_TEXT),
+                      os_id=b"m")],
+    # Amiga LhA: an empty folder as a level-1 -lh0- member with no data and no file name.
+    "amiga-empty": [L1(b"", records=[(0x02, b"Empty\xff")], os_id=b"A"),
+                    L1(b"x.txt", b"data", records=[(0x02, b"Full\xff")], os_id=b"A")],
+    # Unix LHa 1.14: the archived folder itself, a level-0 -lhd- member with no name.
+    "unix-itself": [L0(b"", method=b"-lhd-", attribute=0x10), L0(b"a.txt", b"first"),
+                    L0(b"sub/b.txt", b"second")],
 }
 PADDED = {"padded": b"\0" + b"\xe5" * 301}
-LHASA_READS = {"amiga", "atari", "os9", "mac", "padded", "lh1", "dos"}
+LHASA_READS = {"amiga", "atari", "os9", "mac", "padded", "lh1", "dos", "lh1-level2"}
 
 
 def tree(folder):
@@ -117,6 +127,10 @@ class ForeignInstall(unittest.TestCase):
         self.assertEqual(tree(self.work / "mac.dest")["Read Me"][0], MACBINARY)
         self.assertEqual(tree(self.work / "jlha0.dest")["d/empty"], (None, None))
         self.assertEqual(tree(self.work / "lh1.dest")["readme.old"][0], OLD_TEXT)
+        self.assertEqual(tree(self.work / "lh1-level2.dest")["docs/old.txt"][0], OLD_TEXT)
+        self.assertEqual(tree(self.work / "amiga-empty.dest")["Empty"], (None, None))
+        self.assertEqual(sorted(tree(self.work / "unix-itself.dest")),
+                         ["a.txt", "sub", "sub/b.txt"])
         self.assertEqual(sorted(p for p, (data, _) in tree(self.work / "dos.dest").items()
                                 if data is not None),
                          ["doc/readme.doc", "lower/MIXED.TXT", "os2.ini"])
