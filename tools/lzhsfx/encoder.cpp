@@ -364,15 +364,75 @@ void SegmentEncoder::Emit(const Symbol *symbols, size_t count, bool ends_stream,
 // measured that far) and on whether it ends the input. The input is taken in rounds of
 // a few segments per thread, each round's window holding exactly those bytes.
 
-// The encoder a thread used last, kept for the next input of the same method and
-// level: many small files are compressed one after another on each thread, and each
-// would otherwise allocate and fill the match finder's tables anew.
-struct CachedEncoder {
-    Method method;
-    const LevelParams *level;
-    std::unique_ptr<SegmentEncoder> encoder;
+// Encoders left by finished inputs, for the next input of the same method and level:
+// many small files are compressed one after another, and each would otherwise
+// allocate and fill the match finder's tables anew. Each input takes one and gives it
+// back, so the pool holds no more than ever ran at once. (A pool, not thread-local
+// encoders: MinGW runs the destructors of thread-local objects unreliably.)
+class EncoderPool {
+  public:
+    std::unique_ptr<SegmentEncoder> Take(Method method, const LevelParams *level) {
+        const Hold hold(busy_);
+        for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+            if (it->method == method && it->level == level) {
+                std::unique_ptr<SegmentEncoder> encoder = std::move(it->encoder);
+                kept_.erase(it);
+                return encoder;
+            }
+        }
+        return nullptr;
+    }
+
+    // Keeps `encoder`; those of another method or level go.
+    void Give(Method method, const LevelParams *level, std::unique_ptr<SegmentEncoder> encoder) {
+        std::vector<Kept> gone;
+        const Hold hold(busy_);
+        for (Kept &k : kept_) {
+            if (k.method != method || k.level != level) {
+                gone.push_back(std::move(k));
+            }
+        }
+        kept_.erase(std::remove_if(kept_.begin(), kept_.end(),
+                                   [](const Kept &k) { return k.encoder == nullptr; }),
+                    kept_.end());
+        kept_.push_back({method, level, std::move(encoder)});
+    }
+
+    void Clear() {
+        std::vector<Kept> gone;
+        const Hold hold(busy_);
+        gone.swap(kept_);
+    }
+
+  private:
+    struct Kept {
+        Method method;
+        const LevelParams *level;
+        std::unique_ptr<SegmentEncoder> encoder;
+    };
+    // A lock held for a few vector operations: every runtime the tool builds with has
+    // atomics, not all have std::mutex. What goes is freed after it is released.
+    class Hold {
+      public:
+        explicit Hold(std::atomic_flag &busy) : busy_(busy) {
+            while (busy_.test_and_set(std::memory_order_acquire)) {
+            }
+        }
+        ~Hold() {
+            busy_.clear(std::memory_order_release);
+        }
+
+      private:
+        std::atomic_flag &busy_;
+    };
+    std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
+    std::vector<Kept> kept_;
 };
-thread_local CachedEncoder cached_encoder{Method::kLh5, nullptr, nullptr};
+
+EncoderPool &Pool() {
+    static EncoderPool pool;
+    return pool;
+}
 
 // Encodes `size` bytes a round of segments at a time: `window(from, to)` gives the
 // input bytes [from, to), valid until it is called again; `write` takes the packed
@@ -390,11 +450,8 @@ void EncodeRounds(Method method, uint64_t size, const Window &window,
     const size_t per_round = static_cast<size_t>(std::min<uint64_t>(segments, 4 * workers));
     const size_t dictionary = DictionarySize(method);
     std::vector<std::unique_ptr<SegmentEncoder>> encoders(static_cast<size_t>(workers));
-    // The first worker takes this thread's encoder and leaves it for the next input.
-    if (cached_encoder.encoder != nullptr && cached_encoder.method == method &&
-        cached_encoder.level == &params) {
-        encoders[0] = std::move(cached_encoder.encoder);
-    }
+    // The first worker takes a kept encoder and leaves it for the next input.
+    encoders[0] = Pool().Take(method, &params);
     std::vector<BitWriter> parts(per_round);
     BitWriter out;
     for (uint64_t first = 0; first < segments; first += per_round) {
@@ -431,7 +488,7 @@ void EncodeRounds(Method method, uint64_t size, const Window &window,
     }
     out.Flush();
     write(out.Bytes().data(), out.Bytes().size());
-    cached_encoder = {method, &params, std::move(encoders[0])};
+    Pool().Give(method, &params, std::move(encoders[0]));
 }
 
 } // namespace
@@ -460,6 +517,10 @@ std::vector<uint8_t> Compress(Method method, const uint8_t *data, size_t size, i
         [&](const uint8_t *bytes, size_t n) { packed.insert(packed.end(), bytes, bytes + n); },
         level, threads, finished);
     return packed;
+}
+
+void ReleaseKeptEncoders() {
+    Pool().Clear();
 }
 
 } // namespace lzhsfx

@@ -37,4 +37,8 @@ void CompressStream(Method method, uint64_t size,
                     int level = kDefaultLevel, int threads = 1,
                     const std::function<void(size_t)> &finished = {});
 
+// Frees the encoders that Compress and CompressStream keep for the next input of the
+// same method and level (one for each input that ran at once).
+void ReleaseKeptEncoders();
+
 } // namespace lzhsfx
