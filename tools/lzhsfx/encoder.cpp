@@ -450,8 +450,6 @@ void EncodeRounds(Method method, uint64_t size, const Window &window,
     const size_t per_round = static_cast<size_t>(std::min<uint64_t>(segments, 4 * workers));
     const size_t dictionary = DictionarySize(method);
     std::vector<std::unique_ptr<SegmentEncoder>> encoders(static_cast<size_t>(workers));
-    // The first worker takes a kept encoder and leaves it for the next input.
-    encoders[0] = Pool().Take(method, &params);
     std::vector<BitWriter> parts(per_round);
     BitWriter out;
     for (uint64_t first = 0; first < segments; first += per_round) {
@@ -464,6 +462,10 @@ void EncodeRounds(Method method, uint64_t size, const Window &window,
         const size_t length = static_cast<size_t>(to - from);
         std::atomic<size_t> next{0};
         ParallelFor(static_cast<size_t>(workers), workers, [&](size_t w) {
+            // Each worker takes a kept encoder, and leaves it for the next input.
+            if (encoders[w] == nullptr) {
+                encoders[w] = Pool().Take(method, &params);
+            }
             if (encoders[w] == nullptr) {
                 encoders[w] = std::make_unique<SegmentEncoder>(method, data, length, params);
             }
@@ -488,7 +490,11 @@ void EncodeRounds(Method method, uint64_t size, const Window &window,
     }
     out.Flush();
     write(out.Bytes().data(), out.Bytes().size());
-    Pool().Give(method, &params, std::move(encoders[0]));
+    for (std::unique_ptr<SegmentEncoder> &encoder : encoders) {
+        if (encoder != nullptr) {
+            Pool().Give(method, &params, std::move(encoder));
+        }
+    }
 }
 
 } // namespace
